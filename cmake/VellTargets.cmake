@@ -1,0 +1,36 @@
+# Warnings are errors in our own code only; third-party headers come in as
+# system includes through their imported targets.
+add_library(vell_warnings INTERFACE)
+target_compile_options(vell_warnings INTERFACE -Wall -Wextra -Wpedantic -Werror -Wno-missing-field-initializers)
+
+# vell_library(NAME SOURCES ... LIBS ...): one static library per module.
+function(vell_library name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_link_libraries(${name} PUBLIC ${ARG_LIBS} PRIVATE vell_warnings)
+endfunction()
+
+# vell_unit_test(NAME SOURCES ... LIBS ...): logic on the fake platform; each
+# test case is its own CTest test, labelled "unit".
+function(vell_unit_test name)
+  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE vell_test_support ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main vell_warnings)
+  gtest_discover_tests(${name} TEST_PREFIX "${name}." PROPERTIES LABELS unit TIMEOUT 60 DISCOVERY_TIMEOUT 60)
+  add_dependencies(unit_tests ${name})
+endfunction()
+
+# vell_integration_test(NAME SOURCES ... LIBS ... [TIMEOUT s]): runs inside its own
+# headless desktop session (Xvfb, D-Bus with AT-SPI, a private sound server).
+function(vell_integration_test name)
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_link_libraries(${name} PRIVATE vell_test_support ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main vell_warnings)
+  add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/support/headless-session.sh $<TARGET_FILE:${name}>)
+  set_tests_properties(${name} PROPERTIES LABELS integration TIMEOUT ${ARG_TIMEOUT})
+  add_dependencies(integration_tests ${name})
+endfunction()

@@ -1,0 +1,60 @@
+#include "app/Config.h"
+
+#include <nlohmann/json.hpp>
+
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
+
+namespace vell::app {
+namespace {
+
+const nlohmann::json& deploymentDictionary() {
+    static const nlohmann::json dictionary = [] {
+        std::ifstream in(Config::deploymentFile());
+        if (!in) return nlohmann::json::object();
+        auto parsed = nlohmann::json::parse(in, nullptr, /*allow_exceptions=*/false);
+        return parsed.is_object() ? parsed : nlohmann::json::object();
+    }();
+    return dictionary;
+}
+
+}  // namespace
+
+std::filesystem::path Config::deploymentFile() {
+    if (const char* chosen = std::getenv("VELL_INFO_FILE"); chosen && *chosen) return chosen;
+    std::error_code error;
+    auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return "share/vell/info.json";
+    return exe.parent_path().parent_path() / "share" / "vell" / "info.json";
+}
+
+std::string Config::lookup(const nlohmann::json& dictionary, std::string_view key, std::string_view fallback) {
+    if (dictionary.is_object()) {
+        auto it = dictionary.find(key);
+        if (it != dictionary.end() && it->is_string() && !it->get_ref<const std::string&>().empty())
+            return it->get<std::string>();
+    }
+    return std::string(fallback);
+}
+
+std::string Config::info(std::string_view key, std::string_view fallback) {
+    return lookup(deploymentDictionary(), key, fallback);
+}
+
+const std::string& Config::apiBase() {
+    static const std::string value = info("VellAPIBase", defaultAPIBase);
+    return value;
+}
+
+const std::string& Config::supabaseURL() {
+    static const std::string value = info("VellSupabaseURL", defaultSupabaseURL);
+    return value;
+}
+
+const std::string& Config::supabaseAnonKey() {
+    static const std::string value = info("VellSupabaseAnonKey", "");
+    return value;
+}
+
+}  // namespace vell::app

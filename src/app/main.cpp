@@ -1,0 +1,18 @@
+// Entry point: the self test when asked for, otherwise the desktop application.
+
+#include <iostream>
+#include <span>
+
+#include "app/Launch.h"
+#include "app/SelfTest.h"
+
+int main(int argc, char** argv) {
+    using namespace vell::app;
+    const std::span<const char* const> arguments(argv, static_cast<std::size_t>(argc));
+    if (launchMode(arguments) == LaunchMode::selfTest) {
+        SelfTest selfTest(std::cout);
+        return selfTest.run();
+    }
+    std::cout << "Vell: the desktop shell is not part of this build yet; try --selftest.\n";
+    return 0;
+}
