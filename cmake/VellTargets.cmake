@@ -34,3 +34,17 @@ function(vell_integration_test name)
   set_tests_properties(${name} PROPERTIES LABELS integration TIMEOUT ${ARG_TIMEOUT})
   add_dependencies(integration_tests ${name})
 endfunction()
+
+# vell_module(NAME LIBS ...): a module library from every .cpp file in the
+# current folder (an interface library while the folder has none yet).
+function(vell_module name)
+  cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    vell_library(${name} SOURCES ${sources} LIBS ${ARG_LIBS})
+  else()
+    add_library(${name} INTERFACE)
+    target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR}/src)
+    target_link_libraries(${name} INTERFACE ${ARG_LIBS})
+  endif()
+endfunction()
