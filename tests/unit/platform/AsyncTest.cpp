@@ -66,11 +66,12 @@ TEST(VirtualLoopTest, CancelledTimerNeverRuns) {
 
 TEST(TaskTest, AwaitingATaskDeliversItsValueAfterItsSleep) {
     VirtualLoop loop;
-    auto outer = [&]() -> Task<int> {
+    auto body = [&]() -> Task<int> {
         int a = co_await answerLater(loop, 0.7, 20);
         int b = co_await answerLater(loop, 0.7, 22);
         co_return a + b;
-    }();
+    };
+    auto outer = body();
     loop.advance(1.0);
     EXPECT_FALSE(outer.done());
     loop.advance(0.4);
@@ -81,13 +82,14 @@ TEST(TaskTest, AwaitingATaskDeliversItsValueAfterItsSleep) {
 TEST(TaskTest, ExceptionsTravelToTheAwaiter) {
     VirtualLoop loop;
     std::string caught;
-    auto outer = [&]() -> Task<> {
+    auto body = [&]() -> Task<> {
         try {
             co_await failLater(loop);
         } catch (const std::runtime_error& e) {
             caught = e.what();
         }
-    }();
+    };
+    auto outer = body();
     loop.advance(1.0);
     EXPECT_TRUE(outer.done());
     EXPECT_EQ(caught, "broken");
@@ -96,22 +98,22 @@ TEST(TaskTest, ExceptionsTravelToTheAwaiter) {
 TEST(TaskTest, DetachedTaskRunsToItsEnd) {
     VirtualLoop loop;
     bool finished = false;
-    {
-        auto task = [&]() -> Task<> {
-            co_await vell::sleep(loop, 2.0);
-            finished = true;
-        }();
-    }  // dropped while suspended
+    auto body = [&]() -> Task<> {
+        co_await vell::sleep(loop, 2.0);
+        finished = true;
+    };
+    { auto task = body(); }  // dropped while suspended
     loop.advance(2.0);
     EXPECT_TRUE(finished);
 }
 
 TEST(AsyncTest, BackgroundWorkResumesOnTheLoopWithItsResult) {
     VirtualLoop loop;
-    auto task = [&]() -> Task<std::string> {
+    auto body = [&]() -> Task<std::string> {
         std::string value = co_await vell::onBackground(loop, [] { return std::string("from elsewhere"); });
         co_return value;
-    }();
+    };
+    auto task = body();
     EXPECT_FALSE(task.done());
     loop.runUntilIdle();
     ASSERT_TRUE(task.done());
@@ -121,7 +123,8 @@ TEST(AsyncTest, BackgroundWorkResumesOnTheLoopWithItsResult) {
 
 TEST(AsyncTest, BackgroundFailureIsRethrownInTheFlow) {
     VirtualLoop loop;
-    auto task = [&]() -> Task<> { co_await vell::onBackground(loop, [] { throw std::logic_error("no"); }); }();
+    auto body = [&]() -> Task<> { co_await vell::onBackground(loop, [] { throw std::logic_error("no"); }); };
+    auto task = body();
     loop.runUntilIdle();
     ASSERT_TRUE(task.done());
     EXPECT_THROW(task.get(), std::logic_error);
@@ -131,14 +134,15 @@ TEST(AsyncTest, FirstAnswerWinsBetweenCallbackAndTimeout) {
     VirtualLoop loop;
     Resolver<bool>* saved = nullptr;
     std::optional<Resolver<bool>> keep;
-    auto task = [&]() -> Task<bool> {
+    auto body = [&]() -> Task<bool> {
         bool served = co_await vell::untilCalled<bool>(loop, [&](Resolver<bool> answer) {
             keep.emplace(answer);
             saved = &*keep;
             loop.after(1.5, [answer] { answer(false); });
         });
         co_return served;
-    }();
+    };
+    auto task = body();
     loop.advance(0.5);
     (*saved)(true);
     loop.runUntilIdle();
