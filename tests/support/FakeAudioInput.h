@@ -7,18 +7,21 @@
 //   recorder.start();
 //   input.latest().duration = 0.25;        // or: input.clock = &loop (duration follows it)
 //   input.latest().power = -9;
+//   input.holdAccessPrompt = true;         // requestAccess() waits for answerPrompt(true/false)
 //
 // Every take writes a small real file (some bytes at record(), more at finish())
 // so code that moves, uploads or deletes recordings works on real files.
 
 #include <stdlib.h>
 
+#include <coroutine>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <optional>
 #include <string>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "platform/AudioInput.h"
@@ -93,15 +96,31 @@ public:
     Task<bool> requestAccess() override {
         if (status == Authorisation::notDetermined) {
             ++accessRequests;
+            co_await PromptAwaiter{*this};
             status = accessAnswer ? Authorisation::authorised : Authorisation::denied;
         }
         co_return status == Authorisation::authorised;
+    }
+
+    // With holdAccessPrompt set, a prompt stays open until the test answers it.
+    bool holdAccessPrompt = false;
+    bool promptShowing() const { return static_cast<bool>(prompt_); }
+    void answerPrompt(bool granted) {
+        accessAnswer = granted;
+        if (auto prompt = std::exchange(prompt_, {})) prompt.resume();
     }
 
     std::optional<std::string> defaultDeviceName() override { return deviceName; }
     std::filesystem::path temporaryDirectory() override { return directory_; }
 
 private:
+    struct PromptAwaiter {
+        FakeAudioInput& input;
+        bool await_ready() const noexcept { return !input.holdAccessPrompt; }
+        void await_suspend(std::coroutine_handle<> waiting) noexcept { input.prompt_ = waiting; }
+        void await_resume() const noexcept {}
+    };
+
     class FakeCapture final : public Capture {
     public:
         FakeCapture(std::shared_ptr<Take> take, const platform::MainLoop* clock)
@@ -134,6 +153,7 @@ private:
     bool failAlways_ = false;
     int recordCalls_ = 0;
     std::vector<std::shared_ptr<Take>> takes_;
+    std::coroutine_handle<> prompt_;
 };
 
 }  // namespace vell::test

@@ -182,6 +182,18 @@ TEST_F(RecorderTest, PermissionPromptsOnlyWhenNotDetermined) {
     EXPECT_EQ(input.accessRequests, 2);
 }
 
+TEST_F(RecorderTest, PermissionWaitsForThePersonsAnswer) {
+    input.status = Authorisation::notDetermined;
+    input.holdAccessPrompt = true;
+    auto answer = recorder.requestPermission();
+    EXPECT_TRUE(input.promptShowing());
+    EXPECT_FALSE(answer.done());
+    input.answerPrompt(true);
+    ASSERT_TRUE(answer.done());
+    EXPECT_TRUE(answer.get());
+    EXPECT_EQ(recorder.authorisation(), Authorisation::authorised);
+}
+
 TEST_F(RecorderTest, DeviceNameComesFromTheInput) {
     EXPECT_EQ(recorder.deviceName(), "Fake Microphone");
     input.deviceName.reset();
