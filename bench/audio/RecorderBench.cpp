@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <filesystem>
+#include <random>
+#include <thread>
 
 #include "integration/audio/MicrophoneFixtures.h"
 #include "platform/linux/PulseAudioInput.h"
@@ -39,10 +41,15 @@ const fs::path& speech(PulseAudioInput& input) {
     return file;
 }
 
-// Stop to finished file, after one second of capture.
+// Stop to finished file, after one second of capture. Most of it is the wait
+// for the 20 ms read in flight: with argument 0 the stop comes right after a
+// read completed (the worst case); with 1 it comes at a random moment, as a
+// key release does.
 void BM_StopToFinishedFile(benchmark::State& state) {
     PulseAudioInput input;
     const fs::path file = scratch(input, "bench-stop.m4a");
+    std::mt19937 random(1);
+    std::uniform_int_distribution<int> offsetMicros(0, 19999);
     for (auto _ : state) {
         std::unique_ptr<PulseAudioInput::Capture> capture;
         try {
@@ -52,13 +59,14 @@ void BM_StopToFinishedFile(benchmark::State& state) {
             return;
         }
         waitFor([&] { return capture->duration() >= 1.0; });
+        if (state.range(0)) std::this_thread::sleep_for(std::chrono::microseconds(offsetMicros(random)));
         const auto start = std::chrono::steady_clock::now();
         capture->finish();
         state.SetIterationTime(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
     }
     fs::remove(file);
 }
-BENCHMARK(BM_StopToFinishedFile)->UseManualTime()->Iterations(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StopToFinishedFile)->Arg(0)->Arg(1)->UseManualTime()->Iterations(30)->Unit(benchmark::kMillisecond);
 
 // One take of speech: CPU share of the whole process while capturing and
 // encoding, and the file's bytes per second of audio.
