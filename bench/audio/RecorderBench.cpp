@@ -97,6 +97,33 @@ void BM_RecordSpeech(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordSpeech)->Arg(8)->Iterations(3)->Unit(benchmark::kMillisecond);
 
+// Start: connecting to the sound server, opening the encoder and the file.
+void BM_StartCapture(benchmark::State& state) {
+    PulseAudioInput input;
+    const fs::path file = scratch(input, "bench-start.m4a");
+    for (auto _ : state) {
+        std::unique_ptr<PulseAudioInput::Capture> capture;
+        try {
+            capture = input.record(file);
+        } catch (const std::exception& error) {
+            state.SkipWithError(error.what());
+            return;
+        }
+        state.PauseTiming();
+        capture->finish();
+        state.ResumeTiming();
+    }
+    fs::remove(file);
+}
+BENCHMARK(BM_StartCapture)->Iterations(30)->Unit(benchmark::kMillisecond);
+
+// The default microphone's name, as the setup checklist asks for it.
+void BM_DeviceName(benchmark::State& state) {
+    PulseAudioInput input;
+    for (auto _ : state) benchmark::DoNotOptimize(input.defaultDeviceName());
+}
+BENCHMARK(BM_DeviceName)->Iterations(30)->Unit(benchmark::kMillisecond);
+
 // Reading the level from the main thread, as the meter does every 0.1 s.
 void BM_ReadLevel(benchmark::State& state) {
     PulseAudioInput input;

@@ -189,6 +189,15 @@ TEST_F(RecorderIntegrationTest, UnreachableSoundServerFailsTheStart) {
     Recorder::discard(recorder.stop(0));
 }
 
+TEST_F(RecorderIntegrationTest, UnwritableFileFailsTheStartAndReleasesTheMicrophone) {
+    EXPECT_THROW(real.record(scratch("missing-folder") / "take.m4a"), AudioInput::Failure);
+    EXPECT_FALSE(fs::exists(scratch("missing-folder")));
+    auto capture = real.record(scratch("after-failure.m4a"));  // the source is free again
+    ASSERT_TRUE(waitFor([&] { return capture->duration() > 0.1; }));
+    capture->finish();
+    EXPECT_TRUE(inspect(scratch("after-failure.m4a")).opened);
+}
+
 TEST_F(RecorderIntegrationTest, VirtualMicrophoneIsNamedAndAuthorised) {
     Recorder recorder(real);
     EXPECT_EQ(recorder.deviceName(), "Vell-Virtual-Microphone");
