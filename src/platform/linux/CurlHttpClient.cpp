@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -18,6 +19,29 @@ struct SlistDeleter {
 size_t appendBody(char* data, size_t size, size_t count, void* target) {
     static_cast<std::string*>(target)->append(data, size * count);
     return size * count;
+}
+
+// curl's own low-speed check averages over several seconds, so a request that
+// uploaded a body and then waits on a silent server would run well past its
+// time-out. This watch aborts once no byte has moved for the whole period.
+struct IdleWatch {
+    using Clock = std::chrono::steady_clock;
+    Clock::duration limit;
+    Clock::time_point lastMove = Clock::now();
+    curl_off_t down = 0;
+    curl_off_t up = 0;
+};
+
+int abortWhenIdle(void* target, curl_off_t, curl_off_t downNow, curl_off_t, curl_off_t upNow) {
+    auto& watch = *static_cast<IdleWatch*>(target);
+    const auto now = IdleWatch::Clock::now();
+    if (downNow != watch.down || upNow != watch.up) {
+        watch.down = downNow;
+        watch.up = upNow;
+        watch.lastMove = now;
+        return 0;
+    }
+    return now - watch.lastMove >= watch.limit ? 1 : 0;
 }
 
 }  // namespace
@@ -56,8 +80,14 @@ HttpClient::Response CurlHttpClient::send(const Request& request) {
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeoutSeconds * 1000));
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, idle);
+    IdleWatch watch{std::chrono::duration_cast<IdleWatch::Clock::duration>(
+        std::chrono::duration<double>(request.timeoutSeconds))};
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, abortWhenIdle);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &watch);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
     const CURLcode code = curl_easy_perform(h);
+    if (code == CURLE_ABORTED_BY_CALLBACK) throw TransportError("the connection was idle for too long");
     if (code != CURLE_OK) throw TransportError(curl_easy_strerror(code));
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);

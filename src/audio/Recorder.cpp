@@ -1,0 +1,80 @@
+#include "audio/Recorder.h"
+
+#include <uuid/uuid.h>
+
+#include <system_error>
+#include <utility>
+
+namespace vell::audio {
+namespace {
+
+// A fresh random UUID in its canonical upper-case form.
+std::string newUpperCaseUUID() {
+    uuid_t id;
+    uuid_generate_random(id);
+    char text[37];
+    uuid_unparse_upper(id, text);
+    return text;
+}
+
+}  // namespace
+
+Recorder::Recorder(platform::AudioInput& input) : input_(&input) {}
+
+void Recorder::start() {
+    auto file = input_->temporaryDirectory() / ("vell-dictation-" + newUpperCaseUUID() + ".m4a");
+    // Throws before anything changes: a take already running keeps running.
+    auto capture = input_->record(file);
+
+    // A take still running here can no longer be handed to anyone: end it and
+    // remove its file rather than leave a recording behind.
+    if (capture_) capture_->finish();
+    const auto previous = std::exchange(url_, file);
+    capture_ = std::move(capture);
+    discard(previous);
+}
+
+std::optional<std::filesystem::path> Recorder::stop(double minimumDuration) {
+    if (!capture_) return std::nullopt;
+    const double captured = capture_->duration();
+    capture_->finish();
+    capture_.reset();
+
+    auto file = std::exchange(url_, std::nullopt);
+    if (!file) return std::nullopt;
+    if (captured < minimumDuration) {
+        discard(file);
+        return std::nullopt;
+    }
+    return file;
+}
+
+void Recorder::discard(const std::optional<std::filesystem::path>& file) {
+    if (!file) return;
+    std::error_code ignored;
+    std::filesystem::remove(*file, ignored);
+}
+
+Task<bool> Recorder::requestPermission() {
+    switch (input_->authorisation()) {
+        case Authorisation::authorised:
+            co_return true;
+        case Authorisation::notDetermined:
+            co_return co_await input_->requestAccess();
+        case Authorisation::restricted:
+        case Authorisation::denied:
+            break;
+    }
+    co_return false;
+}
+
+std::optional<float> Recorder::averagePower() const {
+    if (!capture_) return std::nullopt;
+    return capture_->averagePower();
+}
+
+Recorder::Authorisation Recorder::authorisation() { return input_->authorisation(); }
+
+std::optional<std::string> Recorder::deviceName() { return input_->defaultDeviceName(); }
+
+}  // namespace vell::audio

@@ -1,0 +1,29 @@
+#pragma once
+// AudioInput on a PulseAudio (or PipeWire-pulse) server: the default source at
+// 16 kHz mono, read on a capture thread of its own and encoded while capturing
+// by FFmpeg's AAC encoder into an MPEG-4 audio (.m4a) file.
+//
+// Linux has no microphone permission outside sandboxes, so capture counts as
+// authorised. The device name is the default source's description; a monitor
+// of an output is not a microphone and counts as none.
+
+#include "platform/AudioInput.h"
+
+namespace vell::platform {
+
+class PulseAudioInput final : public AudioInput {
+public:
+    static constexpr int sampleRate = 16000;
+
+    PulseAudioInput();
+
+    // Throws Failure when there is no sound server or no source, or the file
+    // cannot be written.
+    std::unique_ptr<Capture> record(const std::filesystem::path& file) override;
+    Authorisation authorisation() override { return Authorisation::authorised; }
+    Task<bool> requestAccess() override;
+    std::optional<std::string> defaultDeviceName() override;
+    std::filesystem::path temporaryDirectory() override;
+};
+
+}  // namespace vell::platform

@@ -1,0 +1,208 @@
+// The recorder on a real sound server: the headless session's virtual
+// microphone hears whatever is played into the sink "vell_mic_sink".
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <regex>
+#include <set>
+
+#include "MicrophoneFixtures.h"
+#include "audio/Recorder.h"
+#include "platform/linux/PulseAudioInput.h"
+
+namespace fs = std::filesystem;
+using vell::audio::Recorder;
+using vell::platform::AudioInput;
+using vell::platform::PulseAudioInput;
+using namespace vell::test;
+
+namespace {
+
+// The product's input, with a window on the take in progress so a test can
+// wait for a given captured duration.
+class WatchedInput final : public AudioInput {
+public:
+    std::unique_ptr<Capture> record(const fs::path& file) override {
+        auto capture = real.record(file);
+        latest = capture.get();
+        return capture;
+    }
+    Authorisation authorisation() override { return real.authorisation(); }
+    vell::Task<bool> requestAccess() override { return real.requestAccess(); }
+    std::optional<std::string> defaultDeviceName() override { return real.defaultDeviceName(); }
+    fs::path temporaryDirectory() override { return real.temporaryDirectory(); }
+
+    PulseAudioInput real;
+    Capture* latest = nullptr;
+};
+
+class RecorderIntegrationTest : public testing::Test {
+protected:
+    fs::path scratch(const std::string& name) const { return real.temporaryDirectory() / name; }
+
+    std::set<fs::path> recordingsOnDisk() const {
+        std::set<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(real.temporaryDirectory()))
+            if (entry.path().filename().string().starts_with("vell-dictation-")) files.insert(entry.path());
+        return files;
+    }
+
+    mutable PulseAudioInput real;
+};
+
+}  // namespace
+
+TEST_F(RecorderIntegrationTest, SpeechTakeIsSixteenKilohertzMonoAacWithTheCapturedDuration) {
+    const fs::path speech = speechFile("Please schedule the design review for Tuesday afternoon at three.",
+                                       scratch("speech.wav"));
+    ASSERT_FALSE(speech.empty()) << "flite could not speak";
+
+    const fs::path file = scratch("speech-take.m4a");
+    auto capture = real.record(file);
+    auto player = playIntoMicrophone(speech);
+    float loudest = -160;
+    ASSERT_TRUE(waitFor([&] {
+        loudest = std::max(loudest, capture->averagePower());
+        return capture->duration() >= 1.5 && loudest > -40;
+    })) << "no speech reached the microphone; loudest " << loudest;
+    capture->finish();
+    const double captured = capture->duration();
+
+    const auto facts = inspect(file);
+    ASSERT_TRUE(facts.opened);
+    EXPECT_NE(facts.container.find("m4a"), std::string::npos) << facts.container;
+    EXPECT_EQ(facts.codec, AV_CODEC_ID_AAC);
+    EXPECT_EQ(facts.sampleRate, 16000);
+    EXPECT_EQ(facts.channels, 1);
+    EXPECT_GE(captured, 1.5);
+    EXPECT_NEAR(facts.duration, captured, 0.03);
+    EXPECT_NEAR(static_cast<double>(facts.decodedSamples) / 16000, captured, 0.07);
+    EXPECT_GT(facts.loudestWindowDecibels, -35) << "the speech is not in the file";
+}
+
+TEST_F(RecorderIntegrationTest, EmptyTakeIsStillACompleteFile) {
+    const fs::path file = scratch("empty-take.m4a");
+    auto capture = real.record(file);
+    capture->finish();
+    const auto facts = inspect(file);
+    ASSERT_TRUE(facts.opened);
+    EXPECT_EQ(facts.codec, AV_CODEC_ID_AAC);
+    EXPECT_EQ(facts.sampleRate, 16000);
+    EXPECT_LT(facts.duration, 0.1);
+}
+
+TEST_F(RecorderIntegrationTest, LevelFollowsAToneAndFallsToNothingInSilence) {
+    const fs::path tone = toneFile(-9, 2.0, scratch("tone.wav"));
+    auto capture = real.record(scratch("tone-take.m4a"));
+
+    ASSERT_TRUE(waitFor([&] { return capture->duration() >= 0.3; }));
+    EXPECT_EQ(meterScale(capture->averagePower()), 0.0) << capture->averagePower() << " dBFS before any sound";
+
+    auto player = playIntoMicrophone(tone);
+    ASSERT_TRUE(waitFor([&] { return meterScale(capture->averagePower()) > 0.75; }))
+        << "the tone never showed; level " << capture->averagePower();
+    // Several readings over a few hundred milliseconds of steady tone.
+    for (int i = 0; i < 5; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(60));
+        const float level = capture->averagePower();
+        if (meterScale(level) < 0.75) break;  // the tone ended on a slow machine
+        EXPECT_NEAR(level, -9.0, 0.6);
+        EXPECT_NEAR(meterScale(level), 0.82, 0.015);
+    }
+    EXPECT_EQ(player->wait(), 0);
+    ASSERT_TRUE(waitFor([&] { return capture->averagePower() < -100; }))
+        << "silence after the tone reads " << capture->averagePower();
+    EXPECT_EQ(meterScale(capture->averagePower()), 0.0);
+    capture->finish();
+}
+
+TEST_F(RecorderIntegrationTest, RecorderKeepsALongEnoughTakeUnderItsOwnName) {
+    WatchedInput input;
+    Recorder recorder(input);
+    ASSERT_EQ(recorder.averagePower(), std::nullopt);
+    recorder.start();
+    ASSERT_TRUE(waitFor([&] { return input.latest->duration() >= 0.4; }));
+    EXPECT_TRUE(recorder.averagePower().has_value());
+    const auto file = recorder.stop(0.25);
+    ASSERT_TRUE(file);
+    EXPECT_EQ(file->parent_path(), real.temporaryDirectory());
+    static const std::regex name("vell-dictation-[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\.m4a");
+    EXPECT_TRUE(std::regex_match(file->filename().string(), name)) << *file;
+    const auto facts = inspect(*file);
+    EXPECT_EQ(facts.codec, AV_CODEC_ID_AAC);
+    EXPECT_GE(facts.duration, 0.37);
+    Recorder::discard(file);
+    EXPECT_FALSE(fs::exists(*file));
+}
+
+TEST_F(RecorderIntegrationTest, ShortTakeLeavesNothingBehind) {
+    WatchedInput input;
+    Recorder recorder(input);
+    const auto before = recordingsOnDisk();
+    // A busy machine may overshoot 0.25 s between the poll and the stop; such
+    // an attempt proves nothing and is repeated.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        recorder.start();
+        ASSERT_TRUE(waitFor([&] { return input.latest->duration() >= 0.2; }));
+        const double captured = input.latest->duration();
+        const auto file = recorder.stop(0.25);
+        if (captured >= 0.25 || file) {
+            Recorder::discard(file);
+            continue;
+        }
+        EXPECT_EQ(recordingsOnDisk(), before);
+        EXPECT_EQ(recorder.stop(0.25), std::nullopt);
+        return;
+    }
+    FAIL() << "could not stop a take before 0.25 s in five attempts";
+}
+
+TEST_F(RecorderIntegrationTest, TwoTakesGetTwoFiles) {
+    Recorder recorder(real);
+    recorder.start();
+    const auto first = recorder.stop(0);
+    recorder.start();
+    const auto second = recorder.stop(0);
+    ASSERT_TRUE(first && second);
+    EXPECT_NE(*first, *second);
+    EXPECT_TRUE(inspect(*first).opened);
+    EXPECT_TRUE(inspect(*second).opened);
+    Recorder::discard(first);
+    Recorder::discard(second);
+}
+
+TEST_F(RecorderIntegrationTest, UnreachableSoundServerFailsTheStart) {
+    const auto before = recordingsOnDisk();
+    ::setenv("PULSE_SERVER", ("unix:" + scratch("no-such-socket").string()).c_str(), 1);
+    Recorder recorder(real);
+    EXPECT_THROW(recorder.start(), AudioInput::Failure);
+    EXPECT_FALSE(recorder.isRecording());
+    EXPECT_EQ(recorder.stop(0.25), std::nullopt);
+    EXPECT_EQ(recorder.deviceName(), std::nullopt);
+    ::unsetenv("PULSE_SERVER");
+    EXPECT_EQ(recordingsOnDisk(), before);
+
+    recorder.start();  // the server is back in reach
+    EXPECT_TRUE(recorder.isRecording());
+    Recorder::discard(recorder.stop(0));
+}
+
+TEST_F(RecorderIntegrationTest, UnwritableFileFailsTheStartAndReleasesTheMicrophone) {
+    EXPECT_THROW(real.record(scratch("missing-folder") / "take.m4a"), AudioInput::Failure);
+    EXPECT_FALSE(fs::exists(scratch("missing-folder")));
+    auto capture = real.record(scratch("after-failure.m4a"));  // the source is free again
+    ASSERT_TRUE(waitFor([&] { return capture->duration() > 0.1; }));
+    capture->finish();
+    EXPECT_TRUE(inspect(scratch("after-failure.m4a")).opened);
+}
+
+TEST_F(RecorderIntegrationTest, VirtualMicrophoneIsNamedAndAuthorised) {
+    Recorder recorder(real);
+    EXPECT_EQ(recorder.deviceName(), "Vell-Virtual-Microphone");
+    EXPECT_EQ(recorder.authorisation(), AudioInput::Authorisation::authorised);
+    auto permission = recorder.requestPermission();
+    ASSERT_TRUE(permission.done());
+    EXPECT_TRUE(permission.get());
+}
