@@ -142,9 +142,18 @@ public:
         return read;
     }
 
+    // Runs our loop until `done` holds. Other programs' progress (files) wakes
+    // nobody here, so a short tick keeps the loop looking.
+    template <typename Done>
+    bool runUntil(Done done, double seconds = 20) {
+        const auto tick = loop.every(0.01, [] {});
+        const bool held = loop.runUntil(done, seconds);
+        tick.cancel();
+        return held;
+    }
     template <typename Done>
     void waitFor(Done done, const std::string& what, double seconds = 20) {
-        if (!loop.runUntil(done, seconds)) throw std::runtime_error("timed out waiting for " + what);
+        if (!runUntil(done, seconds)) throw std::runtime_error("timed out waiting for " + what);
     }
 
 private:
