@@ -20,6 +20,8 @@ public:
     // Longest wait for the target to fetch our text; a target that never asks
     // (no text field in front, or it ignored the keystroke) gets this long.
     static constexpr double readTimeout = 1.5;
+    // Reads of a clipboard that keeps changing while it is read; the last one stands.
+    static constexpr int captureAttempts = 3;
 
     Paste(platform::MainLoop& loop, platform::Clipboard& clipboard, platform::Keyboard& keyboard);
     virtual ~Paste() = default;

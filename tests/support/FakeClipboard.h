@@ -11,7 +11,9 @@
 #include <utility>
 #include <vector>
 
+#include "platform/Async.h"
 #include "platform/Clipboard.h"
+#include "platform/MainLoop.h"
 
 namespace vell::test {
 
@@ -23,6 +25,7 @@ public:
     // ---- the interface ----
     Task<Snapshot> capture() override {
         ++captures_;
+        if (captureLoop_) co_await sleep(*captureLoop_, captureSeconds_);
         co_return contents_;
     }
     std::uint64_t setText(const std::string& utf8) override {
@@ -37,6 +40,13 @@ public:
     }
     std::uint64_t changeCount() override { return changeCount_; }
     void setOnServed(std::function<void(std::uint64_t)> onServed) override { onServed_ = std::move(onServed); }
+
+    // Reading takes this long from now on, like an owner in another program;
+    // the contents are those at the end of the read.
+    void answerCapturesAfter(platform::MainLoop& loop, double seconds) {
+        captureLoop_ = &loop;
+        captureSeconds_ = seconds;
+    }
 
     // ---- other programs ----
     // Another program copies: it becomes the owner of the contents.
@@ -85,6 +95,8 @@ private:
     int setTextCalls_ = 0;
     std::vector<std::string> texts_;
     int restores_ = 0;
+    platform::MainLoop* captureLoop_ = nullptr;
+    double captureSeconds_ = 0;
 };
 
 }  // namespace vell::test

@@ -112,6 +112,32 @@ TEST(PasteWithoutTargetTest, ClipboardComesBackAfterTheBoundedWaitWhenNobodyRead
     EXPECT_EQ(read.count("image_png") ? read.at("image_png") : "", png);
 }
 
+TEST(PasteWithoutTargetTest, CopyInAnotherProgramDuringThePasteWins) {
+    PasteScene scene;
+    scene.offerElsewhere({{"UTF8_STRING", plain}});
+    const auto before = scene.clipboard.changeCount();
+    auto task = scene.paste.insert(text);
+    scene.waitFor([&] { return scene.clipboard.changeCount() != before; }, "our text on the clipboard");
+    const auto ours = scene.clipboard.changeCount();
+
+    scene.offerElsewhere({{"UTF8_STRING", "copied meanwhile"}, {"text/html", html}});
+    EXPECT_GT(scene.clipboard.changeCount(), ours);
+    scene.waitFor([&] { return task.done(); }, "the insert to finish");
+
+    const auto read = scene.readElsewhere();
+    EXPECT_EQ(read.count("UTF8_STRING") ? read.at("UTF8_STRING") : "", "copied meanwhile");
+    EXPECT_EQ(read.count("text_html") ? read.at("text_html") : "", html);
+}
+
+TEST(ClipboardChangeCountTest, GrowsWhenOneProgramCopiesAfterAnother) {
+    PasteScene scene;
+    scene.offerElsewhere({{"UTF8_STRING", "one"}});
+    scene.runUntil([] { return false; }, 0.2);  // notices of the first copy arrive
+    const auto before = scene.clipboard.changeCount();
+    scene.offerElsewhere({{"UTF8_STRING", "two"}});
+    EXPECT_TRUE(scene.runUntil([&] { return scene.clipboard.changeCount() > before; }, 10));
+}
+
 TEST(PasteOnEmptyClipboardTest, EmptyClipboardIsEmptyAgainAfterwards) {
     PasteScene scene;
     scene.clipboard.restore({});  // whatever an earlier test left on it

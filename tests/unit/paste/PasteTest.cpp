@@ -6,6 +6,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FakeClipboard.h"
 #include "FakeKeyboard.h"
@@ -127,6 +128,42 @@ TEST_F(PasteTest, QuickSecondInsertSkipsTheFirstRestoreAndStillBringsBackTheOrig
     EXPECT_EQ(clipboard.restores(), 1);
     EXPECT_EQ(clipboard.contents(), richContents());
     EXPECT_EQ(clipboard.captures(), 1);  // the second never snapshots the first one's text
+}
+
+TEST_F(PasteTest, ClipboardThatChangesWhileItIsReadIsReadAgain) {
+    clipboard.copyElsewhere(richContents());
+    clipboard.answerCapturesAfter(loop, 0.1);
+    targetReadsAtOnce();
+    const Clipboard::Snapshot newer{{{{"text/html", "<i>newer</i>"}}}};
+
+    auto task = paste.insert(text);
+    loop.advance(0.05);
+    clipboard.copyElsewhere(newer);
+    loop.advance(0.2);
+    EXPECT_EQ(clipboard.captures(), 2);
+    EXPECT_EQ(pasted, text);
+    loop.advance(Paste::restoreDelay);
+
+    EXPECT_TRUE(task.done());
+    EXPECT_EQ(clipboard.contents(), newer);
+}
+
+TEST_F(PasteTest, InsertsOverlappingWhileTheClipboardIsReadStillBringBackTheOriginal) {
+    clipboard.copyElsewhere(richContents());
+    clipboard.answerCapturesAfter(loop, 0.1);
+    targetReadsAtOnce();
+
+    auto first = paste.insert("first");
+    loop.advance(0.05);
+    auto second = paste.insert("second");  // its read ends after the first put its text on
+    loop.advance(0.1);
+    EXPECT_EQ(clipboard.texts(), (std::vector<std::string>{"first", "second"}));
+    loop.advance(Paste::readTimeout);
+
+    EXPECT_TRUE(first.done());
+    EXPECT_TRUE(second.done());
+    EXPECT_EQ(clipboard.restores(), 1);
+    EXPECT_EQ(clipboard.contents(), richContents());
 }
 
 TEST_F(PasteTest, InsertAfterAnEarlierRestoreSnapshotsAfresh) {
