@@ -57,20 +57,22 @@ Task<> Paste::insert(std::string text) {
 
     Clipboard::Snapshot snapshot;
     for (int attempt = 0; attempt < captureAttempts; ++attempt) {
-        // While an earlier insert's text is still on the clipboard, the person's
-        // own contents are in that insert's snapshot, not on the clipboard.
-        const auto state = weakState.lock();
-        if (!state) co_return;
         const std::uint64_t before = clipboard.changeCount();
-        if (state->pending && state->pending->changeCount == before) {
-            snapshot = state->pending->snapshot;
-            break;
+        {
+            // While an earlier insert's text is still on the clipboard, the person's
+            // own contents are in that insert's snapshot, not on the clipboard.
+            const auto state = weakState.lock();
+            if (!state) co_return;
+            if (state->pending && state->pending->changeCount == before) {
+                snapshot = state->pending->snapshot;
+                break;
+            }
         }
         snapshot = co_await clipboard.capture();
+        if (weakState.expired()) co_return;
         // Contents that changed while they were read may be half old, half new.
         if (clipboard.changeCount() == before) break;
     }
-    if (weakState.expired()) co_return;
 
     const std::uint64_t ours = clipboard.setText(text);
     weakState.lock()->pending = State::Pending{ours, snapshot};
