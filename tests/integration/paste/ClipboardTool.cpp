@@ -96,12 +96,12 @@ int main(int argc, char** argv) {
     if (mode == "own" && argc > 3) {
         readyPath = argv[2];
         for (int i = 3; i < argc; ++i) {
-            const std::string spec = argv[i];
-            const auto equals = spec.rfind('=');
+            const std::string offer = argv[i];
+            const auto equals = offer.rfind('=');
             gchar* bytes = nullptr;
             gsize length = 0;
-            if (equals == std::string::npos || !g_file_get_contents(spec.substr(equals + 1).c_str(), &bytes, &length, nullptr)) return 2;
-            offers.push_back({spec.substr(0, equals), std::string(bytes, length)});
+            if (equals == std::string::npos || !g_file_get_contents(offer.substr(equals + 1).c_str(), &bytes, &length, nullptr)) return 2;
+            offers.push_back({offer.substr(0, equals), std::string(bytes, length)});
             g_free(bytes);
         }
         own(nullptr);
