@@ -1,0 +1,155 @@
+// Typing at the cursor on a real X server: another GTK program's focused
+// entry receives our text through the clipboard and a synthetic Control+V,
+// and the clipboard another program owned before comes back whole.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "integration/paste/PasteScene.h"
+
+// Xlib's macros (None, Bool, …) last, after the headers they would break.
+#include <X11/Xlib.h>
+#include <X11/extensions/XTest.h>
+#include <X11/keysym.h>
+
+using vell::test::PasteScene;
+
+namespace {
+
+const std::string text = "Hello from Vell \u2014 \u2713 na\u00efve";
+const std::string plain = "the person's own text \u2014 kept";
+const std::string html = "<meta charset=\"utf-8\"><b>bold</b> \u2014 <i>kept</i>";
+// A 1x1 PNG: bytes that are not text (NULs, high bytes).
+const std::string png(
+    "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89\0\0\0\rIDATx\x9c"
+    "c\xf8\xcf\xc0\xf0\x1f\0\x05\0\x01\xff\x89\x99=\x1d\0\0\0\0IEND\xae" "B`\x82",
+    70);
+
+// Holds a key down through XTest, as a person still holding the hotkey would.
+class HeldKey {
+public:
+    explicit HeldKey(KeySym key) : display_(XOpenDisplay(nullptr), XCloseDisplay) {
+        code_ = XKeysymToKeycode(display_.get(), key);
+        XTestFakeKeyEvent(display_.get(), code_, True, CurrentTime);
+        XSync(display_.get(), False);
+    }
+    ~HeldKey() {
+        XTestFakeKeyEvent(display_.get(), code_, False, CurrentTime);
+        XSync(display_.get(), False);
+    }
+    bool down() const {
+        char keys[32];
+        XQueryKeymap(display_.get(), keys);
+        return (keys[code_ / 8] >> (code_ % 8)) & 1;
+    }
+
+private:
+    std::unique_ptr<Display, decltype(&XCloseDisplay)> display_;
+    KeyCode code_ = 0;
+};
+
+class PasteIntegrationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(scene.keyboard.available()) << "no XTest on this display";
+        scene.offerElsewhere({{"UTF8_STRING", plain}, {"text/html", html}, {"image/png", png}});
+        scene.openEntry();
+    }
+
+    void insertAndCheck() {
+        auto task = scene.paste.insert(text);
+        scene.waitFor([&] { return task.done(); }, "the insert to finish");
+        EXPECT_NO_THROW(task.get());
+        scene.runUntil([&] { return scene.entryText() == text; }, 10);
+        EXPECT_EQ(scene.entryText(), text);
+
+        const auto read = scene.readElsewhere();
+        ASSERT_TRUE(read.count("UTF8_STRING")) << read.at("TARGETS");
+        ASSERT_TRUE(read.count("text_html")) << read.at("TARGETS");
+        ASSERT_TRUE(read.count("image_png")) << read.at("TARGETS");
+        EXPECT_EQ(read.at("UTF8_STRING"), plain);
+        EXPECT_EQ(read.at("text_html"), html);
+        EXPECT_EQ(read.at("image_png"), png);
+    }
+
+    PasteScene scene;
+};
+
+TEST_F(PasteIntegrationTest, EntryInAnotherProgramGetsTheTextAndTheClipboardComesBackByteForByte) {
+    insertAndCheck();
+}
+
+TEST_F(PasteIntegrationTest, HeldAltDoesNotTurnThePasteIntoAnotherShortcut) {
+    HeldKey alt(XK_Alt_L);
+    ASSERT_TRUE(alt.down());
+    insertAndCheck();
+}
+
+TEST_F(PasteIntegrationTest, SecondInsertRightAfterTheFirstStillBringsBackTheOriginal) {
+    auto first = scene.paste.insert("one ");
+    scene.waitFor([&] { return scene.entryText() == "one "; }, "the first text");
+    auto second = scene.paste.insert(text);
+    scene.waitFor([&] { return first.done() && second.done(); }, "both inserts to finish");
+    scene.waitFor([&] { return scene.entryText() == "one " + text; }, "the second text");
+
+    const auto read = scene.readElsewhere();
+    EXPECT_EQ(read.count("UTF8_STRING") ? read.at("UTF8_STRING") : "", plain);
+    EXPECT_EQ(read.count("image_png") ? read.at("image_png") : "", png);
+}
+
+TEST(PasteWithoutTargetTest, ClipboardComesBackAfterTheBoundedWaitWhenNobodyReads) {
+    PasteScene scene;
+    scene.offerElsewhere({{"UTF8_STRING", plain}, {"image/png", png}});
+    const double start = scene.loop.now();
+    auto task = scene.paste.insert(text);
+    scene.waitFor([&] { return task.done(); }, "the insert to finish");
+    EXPECT_GE(scene.loop.now() - start, vell::fill::Paste::readTimeout - 0.05);
+
+    const auto read = scene.readElsewhere();
+    EXPECT_EQ(read.count("UTF8_STRING") ? read.at("UTF8_STRING") : "", plain);
+    EXPECT_EQ(read.count("image_png") ? read.at("image_png") : "", png);
+}
+
+TEST(PasteWithoutTargetTest, CopyInAnotherProgramDuringThePasteWins) {
+    PasteScene scene;
+    scene.offerElsewhere({{"UTF8_STRING", plain}});
+    const auto before = scene.clipboard.changeCount();
+    auto task = scene.paste.insert(text);
+    scene.waitFor([&] { return scene.clipboard.changeCount() != before; }, "our text on the clipboard");
+    const auto ours = scene.clipboard.changeCount();
+
+    scene.offerElsewhere({{"UTF8_STRING", "copied meanwhile"}, {"text/html", html}});
+    EXPECT_GT(scene.clipboard.changeCount(), ours);
+    scene.waitFor([&] { return task.done(); }, "the insert to finish");
+
+    const auto read = scene.readElsewhere();
+    EXPECT_EQ(read.count("UTF8_STRING") ? read.at("UTF8_STRING") : "", "copied meanwhile");
+    EXPECT_EQ(read.count("text_html") ? read.at("text_html") : "", html);
+}
+
+TEST(ClipboardChangeCountTest, GrowsWhenOneProgramCopiesAfterAnother) {
+    PasteScene scene;
+    scene.offerElsewhere({{"UTF8_STRING", "one"}});
+    scene.runUntil([] { return false; }, 0.2);  // notices of the first copy arrive
+    const auto before = scene.clipboard.changeCount();
+    scene.offerElsewhere({{"UTF8_STRING", "two"}});
+    EXPECT_TRUE(scene.runUntil([&] { return scene.clipboard.changeCount() > before; }, 10));
+}
+
+TEST(PasteOnEmptyClipboardTest, EmptyClipboardIsEmptyAgainAfterwards) {
+    PasteScene scene;
+    scene.clipboard.restore({});  // whatever an earlier test left on it
+    ASSERT_EQ(scene.readElsewhere().at("TARGETS"), "");
+    scene.openEntry();
+    auto task = scene.paste.insert(text);
+    scene.waitFor([&] { return task.done(); }, "the insert to finish");
+    scene.waitFor([&] { return scene.entryText() == text; }, "the entry to show the text");
+
+    const auto read = scene.readElsewhere();
+    EXPECT_EQ(read.at("TARGETS"), "");
+    EXPECT_EQ(read.size(), 1u);
+}
+
+}  // namespace
