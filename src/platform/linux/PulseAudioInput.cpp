@@ -306,14 +306,14 @@ PulseAudioInput::PulseAudioInput() {
 }
 
 std::unique_ptr<AudioInput::Capture> PulseAudioInput::record(const std::filesystem::path& file) {
-    const pa_sample_spec spec{PA_SAMPLE_S16NE, sampleRate, 1};
+    const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, sampleRate, 1};
     pa_buffer_attr buffer{};
     buffer.maxlength = static_cast<std::uint32_t>(-1);
     buffer.tlength = buffer.prebuf = buffer.minreq = static_cast<std::uint32_t>(-1);
     buffer.fragsize = static_cast<std::uint32_t>(samplesPerRead * sizeof(std::int16_t));
     int error = 0;
     std::unique_ptr<pa_simple, SimpleDeleter> stream(
-        pa_simple_new(nullptr, "Vell", PA_STREAM_RECORD, nullptr, "Dictation", &spec, nullptr, &buffer, &error));
+        pa_simple_new(nullptr, "Vell", PA_STREAM_RECORD, nullptr, "Dictation", &sampleFormat, nullptr, &buffer, &error));
     if (!stream) throw Failure(std::string("The microphone cannot be opened: ") + pa_strerror(error));
 
     auto writer = std::make_unique<AacFileWriter>(file);

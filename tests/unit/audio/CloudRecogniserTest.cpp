@@ -30,6 +30,8 @@ class TokenSession final : public vell::session::Session {
 public:
     std::optional<std::string> token = std::string("tok-123.abc");
     int asked = 0;
+    bool isSignedIn() const override { return token.has_value(); }
+    std::optional<std::string> email() const override { return std::nullopt; }
     Task<std::string> accessToken() override {
         ++asked;
         if (!token) throw SessionError::signedOut();
