@@ -334,9 +334,12 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
     auto& loop = services_.loop;
     auto* engine = &services_.fillEngine;
 
+    // Awaiters are named locals: temporaries with captures inside a co_await
+    // expression are not reliably kept alive by every compiler we build with.
     std::vector<fill::FillEngine::Field> fields;
     try {
-        fields = co_await onBackground(loop, [engine, pid] { return engine->enumerate(pid, maxFields); });
+        auto enumerating = onBackground(loop, [engine, pid] { return engine->enumerate(pid, maxFields); });
+        fields = co_await enumerating;
     } catch (const std::exception&) {
         fields.clear();  // a window that cannot be read has no fields for us
     }
@@ -363,8 +366,9 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
 
     std::vector<fill::FillEngine::Outcome> outcomes;
     try {
-        outcomes = co_await onBackground(
-            loop, [engine, values = mapping.values, fields] { return engine->apply(values, fields); });
+        auto applying =
+            onBackground(loop, [engine, values = mapping.values, fields] { return engine->apply(values, fields); });
+        outcomes = co_await applying;
     } catch (const std::exception& error) {
         phase_.set(Phase::idle());
         report(error.what());

@@ -80,10 +80,15 @@ public:
     Task<bool> requestPermission() override {
         ++permissionRequests;
         if (status != Authorisation::notDetermined) co_return status == Authorisation::authorised;
-        bool granted = permissionAnswer ? *permissionAnswer
-                                        : co_await untilCalled<bool>(loop_, [this](Resolver<bool> answer) {
-                                              pendingAnswer_ = std::make_unique<Resolver<bool>>(answer);
-                                          });
+        bool granted = false;
+        if (permissionAnswer) {
+            granted = *permissionAnswer;
+        } else {
+            auto prompt = untilCalled<bool>(loop_, [this](Resolver<bool> answer) {
+                pendingAnswer_ = std::make_unique<Resolver<bool>>(answer);
+            });
+            granted = co_await prompt;
+        }
         status = granted ? Authorisation::authorised : Authorisation::denied;
         co_return granted;
     }
