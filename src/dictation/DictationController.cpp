@@ -167,8 +167,8 @@ Task<> DictationController::startRecording(Self /*alive until the flow ends*/, M
         bool granted = false;
         try {
             granted = co_await recorder.requestPermission();
-        } catch (const std::exception&) {
-            granted = false;
+        } catch (...) {
+            granted = false;  // a prompt that failed allowed nothing
         }
         refreshSetup();
         if (!granted) {
@@ -179,7 +179,7 @@ Task<> DictationController::startRecording(Self /*alive until the flow ends*/, M
     startPending_ = false;
     try {
         recorder.start();
-    } catch (const std::exception&) {
+    } catch (...) {
         report(couldNotStart);
         co_return;
     }
@@ -225,6 +225,9 @@ Task<> DictationController::transcribe(Self self, std::filesystem::path path, Mo
     } catch (const std::exception& error) {
         phase_.set(Phase::idle());
         report(error.what());
+        co_return;
+    } catch (...) {
+        phase_.set(Phase::idle());  // nothing to tell, but never stuck in transcribing
         co_return;
     }
     if (text.empty()) {
@@ -340,7 +343,7 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
     try {
         auto enumerating = onBackground(loop, [engine, pid] { return engine->enumerate(pid, maxFields); });
         fields = co_await enumerating;
-    } catch (const std::exception&) {
+    } catch (...) {
         fields.clear();  // a window that cannot be read has no fields for us
     }
     if (fields.empty()) {
@@ -355,6 +358,9 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
     } catch (const std::exception& error) {
         phase_.set(Phase::idle());
         report(error.what());
+        co_return;
+    } catch (...) {
+        phase_.set(Phase::idle());
         co_return;
     }
     if (mapping.values.empty()) {
@@ -372,6 +378,9 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
     } catch (const std::exception& error) {
         phase_.set(Phase::idle());
         report(error.what());
+        co_return;
+    } catch (...) {
+        phase_.set(Phase::idle());
         co_return;
     }
     fillFields_ = std::move(fields);
@@ -414,7 +423,7 @@ void DictationController::undoLastFill() {
                                outcomes = std::move(outcomes)] {
         try {
             engine->undo(fields, outcomes);
-        } catch (const std::exception&) {
+        } catch (...) {
             // Nobody waits for the undo; the person already saw the message.
         }
     });
@@ -439,7 +448,7 @@ Task<> DictationController::askForMicrophone(Self /*alive until the flow ends*/)
     co_await NextTurn{services_.loop};
     try {
         co_await services_.recorder.requestPermission();
-    } catch (const std::exception&) {
+    } catch (...) {
         // The answer is not used; the refresh shows whatever the status is now.
     }
     refreshSetup();

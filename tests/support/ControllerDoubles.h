@@ -151,6 +151,7 @@ public:
     // Script.
     std::vector<Field> fields;
     std::vector<Outcome> outcomes;  // what apply() answers
+    std::exception_ptr enumerateError, applyError;
 
     // Record.
     std::vector<std::pair<pid_t, int>> enumerations;
@@ -163,11 +164,13 @@ public:
 
     std::vector<Field> enumerate(pid_t pid, int maxFields) override {
         enumerations.emplace_back(pid, maxFields);
+        if (enumerateError) std::rethrow_exception(enumerateError);
         return fields;
     }
     std::map<std::string, int> diagnose(pid_t) override { return {}; }
     std::vector<Outcome> apply(const Values& values, const std::vector<Field>&) override {
         applied.push_back(values);
+        if (applyError) std::rethrow_exception(applyError);
         return outcomes;
     }
     void undo(const std::vector<Field>& undoFields, const std::vector<Outcome>& undoOutcomes) override {

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -182,6 +183,26 @@ TEST_F(FillTest, ServiceFailureShowsItsDescriptionAndDropsTheFill) {
     EXPECT_TRUE(c.history().empty());
     EXPECT_EQ(c.phase(), Phase::idle());
     c.undoLastFill();  // nothing was written, so there is nothing to undo
+    loop.runUntilIdle();
+    EXPECT_TRUE(fillEngine.undos.empty());
+}
+
+TEST_F(FillTest, AnEngineThatBreaksDownNeverLeavesTheControllerBusy) {
+    auto& c = make();
+    fillEngine.enumerateError = std::make_exception_ptr(std::runtime_error("bus gone"));
+    spokenFill();
+    EXPECT_EQ(c.phase(), Phase::idle());
+    EXPECT_EQ(c.problem(),
+              "Couldn't read any fields in Editor. Native apps work best; web forms will come with the Chrome "
+              "extension.");
+
+    fillEngine.enumerateError = nullptr;
+    fillEngine.applyError = std::make_exception_ptr(Error("The form went away while it was being filled."));
+    noteFill("n", "T");
+    EXPECT_EQ(c.phase(), Phase::idle());
+    EXPECT_EQ(c.problem(), "The form went away while it was being filled.");
+    EXPECT_TRUE(c.history().empty());
+    c.undoLastFill();
     loop.runUntilIdle();
     EXPECT_TRUE(fillEngine.undos.empty());
 }
