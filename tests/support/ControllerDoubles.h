@@ -7,6 +7,7 @@
 
 #include <sys/types.h>
 
+#include <atomic>
 #include <cstdint>
 #include <exception>
 #include <filesystem>
@@ -16,6 +17,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -155,26 +157,34 @@ public:
 
     // Record.
     std::vector<std::pair<pid_t, int>> enumerations;
+    std::vector<std::thread::id> threads;  // where each engine call ran
     std::vector<Values> applied;
     struct Undo {
         std::vector<Field> fields;
         std::vector<Outcome> outcomes;
     };
     std::vector<Undo> undos;
+    // Raised after each undo is recorded: a test on a real loop may wait for
+    // it while the undo runs on another thread.
+    std::atomic<int> undoneCount{0};
 
     std::vector<Field> enumerate(pid_t pid, int maxFields) override {
         enumerations.emplace_back(pid, maxFields);
+        threads.push_back(std::this_thread::get_id());
         if (enumerateError) std::rethrow_exception(enumerateError);
         return fields;
     }
     std::map<std::string, int> diagnose(pid_t) override { return {}; }
     std::vector<Outcome> apply(const Values& values, const std::vector<Field>&) override {
         applied.push_back(values);
+        threads.push_back(std::this_thread::get_id());
         if (applyError) std::rethrow_exception(applyError);
         return outcomes;
     }
     void undo(const std::vector<Field>& undoFields, const std::vector<Outcome>& undoOutcomes) override {
         undos.push_back({undoFields, undoOutcomes});
+        threads.push_back(std::this_thread::get_id());
+        ++undoneCount;
     }
 
     static Field field(std::string id, std::optional<std::string> label) {
