@@ -50,7 +50,7 @@ public:
         std::uint64_t id_ = 0;
     };
 
-    [[nodiscard]] Subscription subscribe(std::function<void()> observer) {
+    [[nodiscard]] Subscription subscribe(std::function<void()> observer) const {
         const auto id = observers_->nextId++;
         observers_->byId.emplace(id, std::move(observer));
         return Subscription(observers_, id);

@@ -104,7 +104,7 @@ TEST_F(ControllerTest, AssigningAnEqualValueStillSignalsOnceBeforeTheChange) {
     auto& c = make();
     int signals = 0;
     std::vector<std::optional<std::string>> problemsSeen;
-    auto subscription = c.subscribe([&] {
+    auto subscription = c.objectWillChange().subscribe([&] {
         ++signals;
         problemsSeen.push_back(c.problem());
     });
