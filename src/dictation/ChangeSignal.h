@@ -25,7 +25,8 @@ public:
     class Subscription {
     public:
         Subscription() = default;
-        Subscription(std::weak_ptr<Observers> observers, std::uint64_t id) : observers_(std::move(observers)), id_(id) {}
+        Subscription(std::weak_ptr<Observers> observers, std::uint64_t id)
+            : observers_(std::move(observers)), id_(id) {}
         Subscription(Subscription&& other) noexcept
             : observers_(std::exchange(other.observers_, {})), id_(other.id_) {}
         Subscription& operator=(Subscription&& other) noexcept {

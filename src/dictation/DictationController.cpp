@@ -325,15 +325,19 @@ void DictationController::fillFromNote(const std::string& noteId, const std::opt
     phase_.set(Phase::filling());
     auto target = fillTarget_;
     const pid_t pid = target->processId();
-    const std::string entryText = title && !title->empty() ? *title : filledFromNote;
-    [](Self self, std::shared_ptr<Application> target, pid_t pid, FillRequest request) -> Task<> {
-        co_await NextTurn{self->services_.loop};
-        co_await self->runFill(self, std::move(target), pid, std::move(request));
-    }(shared_from_this(), std::move(target), pid, FillRequest{Source{{"noteId", noteId}}, entryText, false})
-                                                                                   .detach();
+    FillRequest request;
+    request.source.emplace("noteId", noteId);
+    request.entryText = title && !title->empty() ? *title : filledFromNote;
+    noteFill(shared_from_this(), std::move(target), pid, std::move(request)).detach();
 }
 
-Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::shared_ptr<Application> target, pid_t pid, FillRequest request) {
+Task<> DictationController::noteFill(Self self, std::shared_ptr<Application> target, pid_t pid, FillRequest request) {
+    co_await NextTurn{services_.loop};
+    co_await runFill(self, std::move(target), pid, std::move(request));
+}
+
+Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::shared_ptr<Application> target, pid_t pid,
+                                   FillRequest request) {
     auto& loop = services_.loop;
     auto* engine = &services_.fillEngine;
 

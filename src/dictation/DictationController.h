@@ -209,9 +209,8 @@ private:
     using Application = platform::Desktop::Application;
 
     // What a fill is started from and how its outcome is told.
-    using Source = std::map<std::string, std::string>;
     struct FillRequest {
-        Source source;
+        std::map<std::string, std::string> source;
         std::string entryText;
         bool spoken = false;
     };
@@ -221,6 +220,7 @@ private:
     Task<> transcribe(Self self, std::filesystem::path file, Mode mode);
     void deliver(const std::string& text);
     Task<> fill(Self self, std::string text);
+    Task<> noteFill(Self self, std::shared_ptr<Application> target, pid_t pid, FillRequest request);
     Task<> runFill(Self self, std::shared_ptr<Application> target, pid_t pid, FillRequest request);
     Task<> askForMicrophone(Self self);
     bool chooseTarget(const char* accessibilityMessage, const char* clickIntoMessage);

@@ -212,7 +212,8 @@ public:
     };
     std::vector<Call> calls;
 
-    Task<Mapping> send(std::map<std::string, std::string> source, std::vector<fill::FillEngine::Field> fields) override {
+    Task<Mapping> send(std::map<std::string, std::string> source,
+                       std::vector<fill::FillEngine::Field> fields) override {
         Call call{std::move(source), {}};
         for (const auto& f : fields) call.fieldIds.push_back(f.id);
         calls.push_back(std::move(call));

@@ -14,7 +14,8 @@ TEST(PlatformTextsTest, KeysAndPlacesAreTranslatedAndNothingElse) {
               "Microphone access is off — turn it on in Settings › Privacy.");
     EXPECT_EQ(platformText("NOT granted — System Settings › Privacy & Security › Accessibility. Then retry."),
               "NOT granted — Settings › Accessibility. Then retry.");
-    EXPECT_EQ(platformText("hold ⌃⌥Space to dictate, ⌘V twice: ⌘V"), "hold Ctrl+Alt+Space to dictate, Ctrl+V twice: Ctrl+V");
+    EXPECT_EQ(platformText("hold ⌃⌥Space to dictate, ⌘V twice: ⌘V"),
+              "hold Ctrl+Alt+Space to dictate, Ctrl+V twice: Ctrl+V");
     const char* untouched = "No microphone found on this Mac. Connect one — AirPods work.";
     EXPECT_EQ(platformText(untouched), untouched);
     EXPECT_EQ(platformText(""), "");
