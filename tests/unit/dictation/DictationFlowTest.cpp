@@ -286,6 +286,22 @@ TEST_F(DictationTest, TheRecordingFileIsGoneAfterEveryOutcome) {
     EXPECT_EQ(c.phase(), Phase::idle());
 }
 
+TEST_F(DictationTest, AFlowInProgressFinishesAndCleansUpEvenIfItsOwnerLetsGo) {
+    auto& c = make();
+    c.begin(Mode::dictate);
+    loop.runUntilIdle();
+    loop.advance(1);
+    c.finish();
+    std::weak_ptr<Controller> weak = controller;
+    controller.reset();
+    EXPECT_FALSE(weak.expired());  // the transcription still needs it
+    loop.advance(recogniser.uploadSeconds + 0.01);
+    EXPECT_TRUE(weak.expired());
+    EXPECT_FALSE(anyRecordingLeft());
+    loop.advance(1);
+    EXPECT_TRUE(paste.inserts.empty());  // the delayed paste holds it weakly
+}
+
 TEST_F(DictationTest, StartRequestsDuringTranscriptionChangeNothing) {
     auto& c = make();
     c.begin(Mode::dictate);
