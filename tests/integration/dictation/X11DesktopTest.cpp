@@ -51,7 +51,16 @@ class StandIn {
 public:
     StandIn() {
         char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("300"), nullptr};
-        if (posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0) pid_ = -1;
+        if (posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0) {
+            pid_ = -1;
+            return;
+        }
+        // Spawning returns before the child has become "sleep".
+        eventually([this] {
+            std::ifstream comm("/proc/" + std::to_string(pid_) + "/comm");
+            std::string name;
+            return std::getline(comm, name) && name == "sleep";
+        });
     }
     ~StandIn() { end(); }
     void end() {
