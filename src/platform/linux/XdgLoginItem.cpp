@@ -1,0 +1,114 @@
+#include "platform/linux/XdgLoginItem.h"
+
+#include <glib.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <system_error>
+
+namespace vell::platform {
+
+namespace {
+
+// The Exec value of a desktop entry for one program path: quoted, with the
+// entry format's escapes, so that spaces and special characters survive.
+std::string execLine(const std::string& program) {
+    std::string quoted = "\"";
+    for (char c : program) {
+        if (c == '"' || c == '`' || c == '$' || c == '\\') quoted += '\\';
+        if (c == '%') quoted += '%';
+        quoted += c;
+    }
+    quoted += '"';
+    // The value as a whole is a string of the key-file format, whose escape
+    // character is the backslash too.
+    std::string escaped;
+    for (char c : quoted) {
+        if (c == '\\') escaped += '\\';
+        escaped += c;
+    }
+    return escaped;
+}
+
+std::string reason(const std::error_code& error) { return error.message(); }
+
+}  // namespace
+
+XdgLoginItem::XdgLoginItem(std::filesystem::path program, std::filesystem::path configHome)
+    : program_(std::move(program)), entry_(std::move(configHome) / "autostart" / "vell.desktop") {}
+
+std::filesystem::path XdgLoginItem::defaultConfigHome() {
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/') return config;
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : g_get_home_dir()) / ".config";
+}
+
+std::filesystem::path XdgLoginItem::ownProgram() {
+    std::error_code ignored;
+    auto path = std::filesystem::read_symlink("/proc/self/exe", ignored);
+    return ignored ? std::filesystem::path("vell") : path;
+}
+
+LoginItem::Status XdgLoginItem::status() {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(entry_, error)) return Status::notRegistered;
+    std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), &g_key_file_free);
+    if (!g_key_file_load_from_file(file.get(), entry_.c_str(), G_KEY_FILE_NONE, nullptr)) return Status::enabled;
+    GError* rawError = nullptr;
+    const gboolean hidden = g_key_file_get_boolean(file.get(), G_KEY_FILE_DESKTOP_GROUP, "Hidden", &rawError);
+    if (rawError) g_error_free(rawError);
+    return hidden ? Status::notRegistered : Status::enabled;
+}
+
+void XdgLoginItem::registerItem() {
+    const auto folder = entry_.parent_path();
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (error) throw Failure("the folder " + folder.string() + " could not be created (" + reason(error) + ").");
+
+    const std::string contents =
+        "[Desktop Entry]\n"
+        "Type=Application\n"
+        "Name=Vell\n"
+        "Comment=Dictation and form filling at the cursor\n"
+        "Exec=" +
+        execLine(program_.string()) +
+        "\n"
+        "Terminal=false\n"
+        "NoDisplay=true\n"
+        "X-GNOME-Autostart-enabled=true\n";
+
+    // A complete new file replaces the old one, so a half-written entry never starts anything.
+    auto temporary = entry_;
+    temporary += ".tmp-" + std::to_string(::getpid());
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        out << contents;
+        out.flush();
+        if (!out) {
+            const int code = errno;
+            std::filesystem::remove(temporary, error);
+            throw Failure("the autostart entry " + entry_.string() + " could not be written (" +
+                          std::strerror(code ? code : EIO) + ").");
+        }
+    }
+    std::filesystem::rename(temporary, entry_, error);
+    if (error) {
+        std::error_code ignored;
+        std::filesystem::remove(temporary, ignored);
+        throw Failure("the autostart entry " + entry_.string() + " could not be written (" + reason(error) + ").");
+    }
+}
+
+void XdgLoginItem::unregisterItem() {
+    std::error_code error;
+    std::filesystem::remove(entry_, error);
+    if (error && error != std::errc::no_such_file_or_directory)
+        throw Failure("the autostart entry " + entry_.string() + " could not be removed (" + reason(error) + ").");
+}
+
+}  // namespace vell::platform

@@ -1,0 +1,241 @@
+// The X11 desktop against a real X server and session bus: which process is
+// in front, what it is called, when it has gone, accessibility trust, and the
+// default handler of a web address.
+
+// gtest first: Xlib defines macros (None, Status) that clash with its names.
+#include <gtest/gtest.h>
+
+#include "platform/linux/X11Desktop.h"
+
+#include <X11/Xlib.h>
+#include <X11/Xatom.h>
+#include <X11/Xutil.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? fs::path(value) : fs::path();
+}
+
+// Polls `done` every 50 ms for up to `seconds`.
+template <typename Predicate>
+bool eventually(Predicate done, double seconds = 20) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return done();
+}
+
+// A process that stands in for another application: it owns nothing itself;
+// the test creates its windows and labels them with its process id.
+class StandIn {
+public:
+    StandIn() {
+        char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("300"), nullptr};
+        if (posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0) {
+            pid_ = -1;
+            return;
+        }
+        // Spawning returns before the child has become "sleep".
+        eventually([this] {
+            std::ifstream comm("/proc/" + std::to_string(pid_) + "/comm");
+            std::string name;
+            return std::getline(comm, name) && name == "sleep";
+        });
+    }
+    ~StandIn() { end(); }
+    void end() {
+        if (pid_ <= 0) return;
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        pid_ = -pid_;  // remembered for pid(), never signalled again
+    }
+    pid_t pid() const { return pid_ < 0 ? -pid_ : pid_; }
+
+private:
+    pid_t pid_ = -1;
+};
+
+class X11DesktopTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        // A desktop entry for the window class "vellnamed", written before GIO
+        // first reads the application folders.
+        const auto applications = env("XDG_DATA_HOME") / "applications";
+        fs::create_directories(applications);
+        std::ofstream(applications / "vellnamed.desktop") << "[Desktop Entry]\nType=Application\n"
+                                                             "Name=Vell Named Editor\nExec=true\n";
+        // A handler for the scheme "vellprobe" that writes the address it was given.
+        const auto script = env("VELL_SESSION_DIR") / "opener.sh";
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$1\" > \"" << (env("VELL_SESSION_DIR") / "opened").string()
+                              << ".tmp\" && mv \"" << (env("VELL_SESSION_DIR") / "opened").string() << ".tmp\" \""
+                              << (env("VELL_SESSION_DIR") / "opened").string() << "\"\n";
+        fs::permissions(script, fs::perms::owner_all);
+        std::ofstream(applications / "vellprobe-opener.desktop")
+            << "[Desktop Entry]\nType=Application\nName=Probe Opener\nExec=" << script.string()
+            << " %u\nMimeType=x-scheme-handler/vellprobe;\n";
+        fs::create_directories(env("XDG_CONFIG_HOME"));
+        std::ofstream(env("XDG_CONFIG_HOME") / "mimeapps.list")
+            << "[Default Applications]\nx-scheme-handler/vellprobe=vellprobe-opener.desktop\n";
+    }
+
+    void SetUp() override {
+        display = XOpenDisplay(nullptr);
+        ASSERT_NE(display, nullptr) << "no X display";
+        root = DefaultRootWindow(display);
+        XDeleteProperty(display, root, XInternAtom(display, "_NET_ACTIVE_WINDOW", False));
+        XSync(display, False);
+    }
+    void TearDown() override {
+        if (display) XCloseDisplay(display);
+    }
+
+    // A mapped top-level window labelled as belonging to `pid`.
+    Window window(pid_t pid, const char* instance, const char* windowClass) {
+        Window w = XCreateSimpleWindow(display, root, 10, 10, 200, 100, 0, 0, 0);
+        const unsigned long value = static_cast<unsigned long>(pid);
+        XChangeProperty(display, w, XInternAtom(display, "_NET_WM_PID", False), XA_CARDINAL, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(&value), 1);
+        if (instance) {
+            XClassHint hint{const_cast<char*>(instance), const_cast<char*>(windowClass)};
+            XSetClassHint(display, w, &hint);
+        }
+        XSelectInput(display, w, StructureNotifyMask);
+        XMapWindow(display, w);
+        XEvent event;
+        do XWindowEvent(display, w, StructureNotifyMask, &event);
+        while (event.type != MapNotify);
+        return w;
+    }
+
+    void focus(Window w) {
+        XSetInputFocus(display, w, RevertToParent, CurrentTime);
+        XSync(display, False);
+    }
+
+    void setActive(Window w) {
+        const unsigned long value = w;
+        XChangeProperty(display, root, XInternAtom(display, "_NET_ACTIVE_WINDOW", False), XA_WINDOW, 32,
+                        PropModeReplace, reinterpret_cast<const unsigned char*>(&value), 1);
+        XSync(display, False);
+    }
+
+    Display* display = nullptr;
+    Window root = 0;
+    vell::platform::X11Desktop desktop;
+};
+
+TEST_F(X11DesktopTest, FrontApplicationIsTheProcessOfTheFocusedWindow) {
+    StandIn app;
+    ASSERT_GT(app.pid(), 0);
+    const Window w = window(app.pid(), "vellprobe", "VellProbe");
+    focus(w);
+    auto front = desktop.frontApplication();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->processId(), app.pid());
+    EXPECT_EQ(front->name(), "VellProbe");  // no desktop entry: the window class
+    EXPECT_FALSE(front->isTerminated());
+
+    // Focus on a child window still names the top level's process.
+    const Window child = XCreateSimpleWindow(display, w, 0, 0, 50, 50, 0, 0, 0);
+    XMapWindow(display, child);
+    XSync(display, False);
+    ASSERT_TRUE(eventually([&] {
+        XWindowAttributes attributes;
+        XGetWindowAttributes(display, child, &attributes);
+        return attributes.map_state == IsViewable;
+    }));
+    focus(child);
+    front = desktop.frontApplication();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->processId(), app.pid());
+
+    app.end();
+    EXPECT_TRUE(front->isTerminated());
+    XDestroyWindow(display, w);
+}
+
+TEST_F(X11DesktopTest, TheActiveWindowOfTheWindowManagerWins) {
+    StandIn focused, active;
+    const Window a = window(focused.pid(), "vellprobe", "VellProbe");
+    const Window b = window(active.pid(), "vellnamed", "VellNamed");
+    focus(a);
+    setActive(b);
+    auto front = desktop.frontApplication();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->processId(), active.pid());
+    EXPECT_EQ(front->name(), "Vell Named Editor");  // from its desktop entry
+    XDestroyWindow(display, a);
+    XDestroyWindow(display, b);
+}
+
+TEST_F(X11DesktopTest, WithoutAWindowClassTheCommandNameServes) {
+    StandIn app;
+    const Window w = window(app.pid(), nullptr, nullptr);
+    focus(w);
+    auto front = desktop.frontApplication();
+    ASSERT_TRUE(front);
+    EXPECT_EQ(front->name(), "sleep");
+    XDestroyWindow(display, w);
+}
+
+TEST_F(X11DesktopTest, NoFocusOrAVanishedActiveWindowMeansNoFrontApplication) {
+    focus(None);
+    EXPECT_FALSE(desktop.frontApplication());
+    focus(PointerRoot);
+    EXPECT_FALSE(desktop.frontApplication());
+
+    StandIn app;
+    const Window w = window(app.pid(), "vellprobe", "VellProbe");
+    setActive(w);
+    XDestroyWindow(display, w);
+    XSync(display, False);
+    EXPECT_FALSE(desktop.frontApplication());  // and the program is still running
+}
+
+TEST_F(X11DesktopTest, OwnProcessId) { EXPECT_EQ(desktop.ownProcessId(), ::getpid()); }
+
+TEST_F(X11DesktopTest, AccessibilityTrustFollowsTheAccessibilityBus) {
+    EXPECT_TRUE(desktop.accessibilityTrusted());
+    auto set = [](bool on) {
+        const std::string command =
+            std::string("gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus "
+                        "--method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<") +
+            (on ? "true" : "false") + ">' >/dev/null";
+        return std::system(command.c_str());
+    };
+    ASSERT_EQ(set(false), 0);
+    EXPECT_FALSE(desktop.accessibilityTrusted());
+    ASSERT_EQ(set(true), 0);
+    EXPECT_TRUE(desktop.accessibilityTrusted());
+}
+
+TEST_F(X11DesktopTest, WebAddressesGoToTheDefaultHandler) {
+    const auto opened = env("VELL_SESSION_DIR") / "opened";
+    desktop.openInBrowser("vellprobe://app/#/desktop?x=1");
+    ASSERT_TRUE(eventually([&] { return fs::exists(opened); }));
+    std::ifstream in(opened);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(text, "vellprobe://app/#/desktop?x=1");
+}
+
+}  // namespace

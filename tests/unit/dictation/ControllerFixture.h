@@ -1,0 +1,76 @@
+#pragma once
+// A controller on the virtual clock with every collaborator replaced by a
+// recording double, ready to dictate: signed in, microphone present and
+// allowed, accessibility granted, an editor in front.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "ControllerDoubles.h"
+#include "VirtualLoop.h"
+#include "dictation/DictationController.h"
+
+namespace vell::test {
+
+class ControllerTest : public ::testing::Test {
+protected:
+    using Controller = dictation::DictationController;
+    using Mode = Controller::Mode;
+    using Phase = Controller::Phase;
+    using Authorisation = platform::AudioInput::Authorisation;
+
+    ControllerTest()
+        : folder(std::filesystem::temp_directory_path() /
+                 ("vell-controller-test-" + std::to_string(::getpid()) + "-" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+          recorder(loop, folder),
+          recogniser(loop),
+          fillService(loop),
+          paste(loop) {}
+
+    ~ControllerTest() override {
+        controller.reset();
+        loop.advance(60);  // let every pending step and timer run out
+        std::filesystem::remove_all(folder);
+    }
+
+    Controller& make() {
+        controller = Controller::create({loop, recorder, recogniser, fillEngine, fillService, paste, session, desktop,
+                                         clipboard, loginItem});
+        return *controller;
+    }
+
+    // Press, hold for `seconds`, release; then wait for the upload.
+    void dictate(double seconds = 1.0) {
+        controller->begin(Mode::dictate);
+        loop.runUntilIdle();
+        loop.advance(seconds);
+        controller->finish();
+        loop.advance(recogniser.uploadSeconds + 0.01);
+    }
+
+    bool anyRecordingLeft() const {
+        for (const auto& file : recorder.files)
+            if (std::filesystem::exists(file)) return true;
+        return false;
+    }
+
+    std::filesystem::path folder;
+    VirtualLoop loop;
+    RecorderDouble recorder;
+    RecogniserDouble recogniser;
+    FillEngineDouble fillEngine;
+    FillServiceDouble fillService;
+    PasteDouble paste;
+    SessionDouble session;
+    DesktopDouble desktop;
+    ControllerClipboardDouble clipboard;
+    LoginItemDouble loginItem;
+    std::shared_ptr<Controller> controller;
+};
+
+}  // namespace vell::test
