@@ -1,0 +1,85 @@
+// vell-service [--port N] [--data-dir DIR] [--host ADDRESS] [--access-ttl SECONDS]
+// The local stand-in for the Vell web service.
+#include "Service.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+namespace {
+
+vell::service::Service* running = nullptr;
+
+void stopOnSignal(int) {
+    if (running) running->stop();
+}
+
+std::filesystem::path defaultDataDir() {
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return std::filesystem::path(data) / "vell-service";
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : ".") / ".local/share/vell-service";
+}
+
+int usage(const char* problem) {
+    std::fprintf(stderr, "vell-service: %s\nusage: vell-service [--port N] [--data-dir DIR] [--host ADDRESS] "
+                         "[--access-ttl SECONDS]\n", problem);
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    vell::service::Service::Options options;
+    options.dataDir = defaultDataDir();
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") return usage("the local Vell web service") , 0;
+        if (i + 1 >= argc) return usage(("missing value after " + arg).c_str());
+        std::string value = argv[++i];
+        try {
+            if (arg == "--port") {
+                size_t used = 0;
+                options.port = std::stoi(value, &used);
+                if (used != value.size() || options.port < 0 || options.port > 65535) throw std::invalid_argument(value);
+            } else if (arg == "--data-dir") {
+                options.dataDir = value;
+            } else if (arg == "--host") {
+                options.host = value;
+            } else if (arg == "--access-ttl") {
+                options.sessions.accessLifetime = std::stod(value);
+                if (options.sessions.accessLifetime <= 0) throw std::invalid_argument(value);
+            } else {
+                return usage(("unknown option " + arg).c_str());
+            }
+        } catch (const std::exception&) {
+            return usage(("bad value for " + arg + ": " + value).c_str());
+        }
+    }
+
+    try {
+        vell::service::Service service(options);
+        if (auto first = service.createFirstAccount()) {
+            std::cout << "vell-service: created the first account — e-mail " << first->email << ", password "
+                      << first->password << " (shown only this once)" << std::endl;
+        }
+        if (!service.bind()) {
+            std::fprintf(stderr, "vell-service: cannot listen on %s:%d\n", options.host.c_str(), options.port);
+            return 1;
+        }
+        running = &service;
+        std::signal(SIGINT, stopOnSignal);
+        std::signal(SIGTERM, stopOnSignal);
+        std::fprintf(stderr, "vell-service: listening on http://%s:%d (data in %s)\n", options.host.c_str(),
+                     service.port(), options.dataDir.c_str());
+        std::cout << "vell-service: the web application is at http://" << options.host << ":" << service.port()
+                  << "/app" << std::endl;
+        service.run();
+        running = nullptr;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "vell-service: %s\n", e.what());
+        return 1;
+    }
+    return 0;
+}
