@@ -2,19 +2,16 @@
 // The local stand-in for the Vell web service.
 #include "Service.h"
 
-#include <csignal>
+#include <pthread.h>
+#include <signal.h>
+
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
 
 namespace {
-
-vell::service::Service* running = nullptr;
-
-void stopOnSignal(int) {
-    if (running) running->stop();
-}
 
 std::filesystem::path defaultDataDir() {
     if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return std::filesystem::path(data) / "vell-service";
@@ -31,11 +28,22 @@ int usage(const char* problem) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // SIGINT and SIGTERM are taken by one waiting thread (below), not by a
+    // handler, so stopping the server happens outside signal context.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
     vell::service::Service::Options options;
     options.dataDir = defaultDataDir();
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") return usage("the local Vell web service") , 0;
+        if (arg == "--help" || arg == "-h") {
+            usage("the local stand-in for the Vell web service");
+            return 0;
+        }
         if (i + 1 >= argc) return usage(("missing value after " + arg).c_str());
         std::string value = argv[++i];
         try {
@@ -68,15 +76,17 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "vell-service: cannot listen on %s:%d\n", options.host.c_str(), options.port);
             return 1;
         }
-        running = &service;
-        std::signal(SIGINT, stopOnSignal);
-        std::signal(SIGTERM, stopOnSignal);
+        std::thread waiter([&service, stopSignals] {
+            int signal = 0;
+            sigwait(&stopSignals, &signal);
+            service.stop();
+        });
         std::fprintf(stderr, "vell-service: listening on http://%s:%d (data in %s)\n", options.host.c_str(),
                      service.port(), options.dataDir.c_str());
         std::cout << "vell-service: the web application is at http://" << options.host << ":" << service.port()
                   << "/app" << std::endl;
-        service.run();
-        running = nullptr;
+        service.run();  // returns once the waiter has stopped the server
+        waiter.join();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vell-service: %s\n", e.what());
         return 1;
