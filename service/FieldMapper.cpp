@@ -266,12 +266,23 @@ std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& t
         size_t after = i + best->words.size();
         bool connected = (after < tokens.size() && tokens[after].kind == Token::Connector) ||
                          (wordAt(after) && isConnectorWord(*wordAt(after)));
-        bool nothingFollows = after >= tokens.size() || tokens[after].kind == Token::Stop ||
-                              tokens[after].kind == Token::Newline;
-        // "… at the Phone Company." is a value, not a key.
-        if (connected || !nothingFollows) hits.push_back({i, after, best->kind, best->field, connected});
+        hits.push_back({i, after, best->kind, best->field, connected});
         i = after;
     }
+    // A key without "is" or ":" must be followed directly by its value and
+    // must not read as a noun ("the Phone Company", "12 Main Street, …").
+    std::vector<Hit> keysOnly;
+    for (size_t h = 0; h < hits.size(); ++h) {
+        const Hit& hit = hits[h];
+        if (!hit.connected) {
+            bool valueFollows = wordAt(hit.after) && !(h + 1 < hits.size() && hits[h + 1].start == hit.after);
+            auto* before = hit.start > 0 ? wordAt(hit.start - 1) : nullptr;
+            bool article = before && (*before == "the" || *before == "a" || *before == "an");
+            if (!valueFollows || article) continue;
+        }
+        keysOnly.push_back(hit);
+    }
+    hits = std::move(keysOnly);
 
     std::vector<Statement> found;
     for (size_t h = 0; h < hits.size(); ++h) {
@@ -282,7 +293,7 @@ std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& t
                 (tokens[begin].kind == Token::Mark && tokens[begin].norm == "-")))
             ++begin;
         size_t end = begin;
-        bool notes = hit.kind == Concept::Notes && hit.field < 0;
+        bool notes = hit.kind == Concept::Notes;
         size_t next = h + 1 < hits.size() ? hits[h + 1].start : tokens.size();
         while (end < tokens.size()) {
             if (tokens[end].kind == Token::Newline) break;
@@ -387,7 +398,16 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
         std::string street = parts.front();
         for (size_t p = 1; p < parts.size(); ++p) {
             bool postal = std::any_of(parts[p].begin(), parts[p].end(), [](unsigned char c) { return std::isdigit(c); });
-            int g = postal ? emptyField(Concept::PostalCode) : emptyField(Concept::City);
+            // "VA 22201": a region and a postal code in one part.
+            static const std::regex regionAndCode(R"(([A-Za-z][A-Za-z .]*?)\s+(\d[\d\- ]*))");
+            std::smatch both;
+            int region = emptyField(Concept::Region), code = emptyField(Concept::PostalCode);
+            if (region >= 0 && code >= 0 && std::regex_match(parts[p], both, regionAndCode)) {
+                values[region] = normalised(Concept::Region, both[1].str());
+                values[code] = normalised(Concept::PostalCode, both[2].str());
+                continue;
+            }
+            int g = postal ? code : emptyField(Concept::City);
             if (g < 0 && !postal) g = emptyField(Concept::Region);
             if (g < 0 && !postal) g = emptyField(Concept::Country);
             if (g < 0) {
