@@ -181,8 +181,12 @@ void Service::routes() {
     if (options_.logRequests) {
         server_.set_logger([](const httplib::Request& request, const httplib::Response& response) {
             // The path only: no query, no headers, no body, so no token or password.
+            // Streamed uploads leave the body empty; their declared length tells the size.
+            std::size_t in = request.body.size();
+            if (in == 0 && request.has_header("Content-Length"))
+                in = std::strtoull(request.get_header_value("Content-Length").c_str(), nullptr, 10);
             std::fprintf(stderr, "vell-service: %s %s -> %d (%zu bytes in, %zu out)\n", request.method.c_str(),
-                         request.path.c_str(), response.status, request.body.size(), response.body.size());
+                         request.path.c_str(), response.status, in, response.body.size());
         });
     }
     server_.set_error_handler([](const httplib::Request&, httplib::Response& response) {
