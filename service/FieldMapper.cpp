@@ -26,7 +26,8 @@ const std::vector<Vocabulary>& vocabulary() {
     static const std::vector<Vocabulary> table = {
         {Concept::FirstName, {"first name", "given name", "forename", "first"}, {"first name", "given name", "forename"}},
         {Concept::LastName, {"last name", "surname", "family name", "last"}, {"last name", "surname", "family name"}},
-        {Concept::FullName, {"name", "full name", "your name", "contact name", "applicant name"}, {"name", "full name"}},
+        {Concept::FullName, {"name", "full name", "your name", "contact name", "applicant name"},
+         {"name", "full name", "im", "i am"}},
         {Concept::Email,
          {"email", "email address", "e mail", "mail"},
          {"email", "email address", "e mail", "e mail address", "mail address"}},
@@ -40,7 +41,7 @@ const std::vector<Vocabulary>& vocabulary() {
         {Concept::Street,
          {"street", "address", "street address", "address line 1", "address 1", "home address", "shipping address",
           "delivery address", "billing address"},
-         {"address", "street", "street address", "home address", "shipping address", "delivery address",
+         {"address", "street address", "home address", "shipping address", "delivery address",
           "i live at", "ship it to", "send it to", "deliver to"}},
         {Concept::City, {"city", "town", "town city", "city town", "locality"}, {"city", "town", "i live in"}},
         {Concept::Region, {"state", "county", "province", "region", "state province"},
@@ -278,11 +279,25 @@ std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& t
             bool valueFollows = wordAt(hit.after) && !(h + 1 < hits.size() && hits[h + 1].start == hit.after);
             auto* before = hit.start > 0 ? wordAt(hit.start - 1) : nullptr;
             bool article = before && (*before == "the" || *before == "a" || *before == "an");
-            if (!valueFollows || article) continue;
+            // "address is 12 Main Street": the same key again belongs to the value.
+            bool repeated = !keysOnly.empty() && ((hit.kind != Concept::None && keysOnly.back().kind == hit.kind) ||
+                                                  (hit.field >= 0 && keysOnly.back().field == hit.field));
+            if (!valueFollows || article || repeated) continue;
         }
         keysOnly.push_back(hit);
     }
     hits = std::move(keysOnly);
+
+    // "I'm Ada Lovelace" names someone; "I'm a teacher", "I am from Leeds" do not.
+    auto softlyIntroducesName = [&](const Hit& hit) {
+        size_t length = hit.after - hit.start;
+        bool soft = (length == 1 && tokens[hit.start].norm == "im") ||
+                    (length == 2 && tokens[hit.start].norm == "i" && tokens[hit.start + 1].norm == "am");
+        return soft && hit.field < 0;
+    };
+    static const std::set<std::string> notNames = {"a", "an", "the", "from", "in", "at", "on", "not", "so", "very",
+                                                   "sorry", "here", "fine", "good", "happy", "interested", "going",
+                                                   "looking", "calling", "writing", "about", "just", "available"};
 
     std::vector<Statement> found;
     for (size_t h = 0; h < hits.size(); ++h) {
@@ -308,6 +323,7 @@ std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& t
             --end;
         }
         if (end <= begin) continue;
+        if (softlyIntroducesName(hit) && (end - begin > 4 || notNames.count(tokens[begin].norm))) continue;
         found.push_back({hit.kind, hit.field, text.substr(tokens[begin].begin, tokens[end - 1].end - tokens[begin].begin)});
     }
     return found;

@@ -170,3 +170,19 @@ TEST(FieldMapper, ASpokenKeyWithoutAValueFillsNothing) {
     EXPECT_TRUE(mapping.values.empty());
     EXPECT_EQ(mapping.unfilled, Labels{"Email"});
 }
+
+TEST(FieldMapper, IntroducingOneselfNamesOnlyPeople) {
+    std::vector<FieldMapper::Field> fields = {labelled("a", "Name"), labelled("b", "Phone"), labelled("c", "City")};
+    auto named = FieldMapper().map("hi i'm ada lovelace my phone number is five five five one two three four", fields);
+    EXPECT_EQ(named.values, (Values{{"a", "Ada Lovelace"}, {"b", "5551234"}}));
+
+    auto notNamed = FieldMapper().map("I am from Leeds. I'm interested in the job. I live in London", fields);
+    EXPECT_EQ(notNamed.values, (Values{{"c", "London"}}));
+}
+
+TEST(FieldMapper, StreetNamesKeepTheWordStreet) {
+    auto mapping = FieldMapper().map("the address is twelve main street london",
+                                     {labelled("a", "Street"), labelled("b", "City")});
+    EXPECT_EQ(mapping.values, (Values{{"a", "12 Main Street London"}}));
+    EXPECT_EQ(mapping.unfilled, Labels{"City"});
+}
