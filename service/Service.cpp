@@ -8,6 +8,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <fcntl.h>
+#include <unistd.h>
 #include <system_error>
 
 namespace vell::service {
@@ -109,12 +111,16 @@ auto guarded(Handler handler) {
     };
 }
 
+// The database holds password and token hashes: only its owner may read it.
 std::string databasePath(const std::filesystem::path& dataDir) {
     if (dataDir.empty()) return ":memory:";
     std::error_code error;
-    std::filesystem::create_directories(dataDir, error);
-    std::filesystem::permissions(dataDir, std::filesystem::perms::owner_all, error);
-    return (dataDir / "vell-service.sqlite3").string();
+    if (std::filesystem::create_directories(dataDir, error))
+        std::filesystem::permissions(dataDir, std::filesystem::perms::owner_all, error);
+    auto path = dataDir / "vell-service.sqlite3";
+    // Created here with mode 0600; SQLite gives its journal files the same mode.
+    if (int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_CLOEXEC, 0600); fd >= 0) ::close(fd);
+    return path.string();
 }
 
 }  // namespace

@@ -256,3 +256,12 @@ TEST(ServiceApi, RandomBodiesNeverBreakTheService) {
     ASSERT_TRUE(after);
     EXPECT_EQ(after->status, 200);
 }
+
+TEST(ServiceApi, TheDatabaseIsReadableByItsOwnerOnly) {
+    RunningService running(smallLimits());
+    running.signIn();
+    auto permissions = std::filesystem::status(running.dataDir() / "vell-service.sqlite3").permissions();
+    using std::filesystem::perms;
+    EXPECT_EQ(permissions & (perms::group_all | perms::others_all), perms::none);
+    EXPECT_NE(permissions & perms::owner_read, perms::none);
+}

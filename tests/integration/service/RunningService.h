@@ -53,6 +53,7 @@ public:
     static httplib::Headers bearer(const std::string& token) { return {{"Authorization", "Bearer " + token}}; }
 
     service::Service& service() { return *service_; }
+    const std::filesystem::path& dataDir() const { return dataDir_; }
     std::atomic<double> now{1'800'000'000};
     service::Service::Credentials credentials;
 
