@@ -55,6 +55,9 @@ public:
     void start();
     void stop();
 
+    // Loads the speech model ahead of the first dictation (about a second).
+    void warmUp() { recogniser_.warmUp(); }
+
     Accounts& accounts() { return accounts_; }
     Notes& notes() { return notes_; }
 

@@ -85,8 +85,16 @@ int main(int argc, char** argv) {
                      service.port(), options.dataDir.c_str());
         std::cout << "vell-service: the web application is at http://" << options.host << ":" << service.port()
                   << "/app" << std::endl;
+        std::thread warmUp([&service] {
+            try {
+                service.warmUp();
+            } catch (const std::exception& e) {
+                std::fprintf(stderr, "vell-service: dictation will not work: %s\n", e.what());
+            }
+        });
         service.run();  // returns once the waiter has stopped the server
         waiter.join();
+        warmUp.join();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "vell-service: %s\n", e.what());
         return 1;

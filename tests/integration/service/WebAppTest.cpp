@@ -34,7 +34,7 @@ template <typename T>
 using GRef = std::unique_ptr<T, GObjectUnref<T>>;
 
 // Runs the GLib main loop until the condition holds or the time is up.
-bool pumpUntil(const std::function<bool()>& condition, double seconds = 30) {
+bool pumpUntil(const std::function<bool()>& condition, double seconds = 60) {
     auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!condition()) {
         if (std::chrono::steady_clock::now() > deadline) return false;
