@@ -17,6 +17,12 @@ pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
 pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
 pkg_check_modules(SPHINX REQUIRED IMPORTED_TARGET pocketsphinx sphinxbase)
+# Debian's sphinxbase.pc names /usr/include/sphinxbase, which the package does
+# not ship (its headers are under the multiarch folder); CMake refuses imported
+# targets with missing include folders, so keep only the ones that exist.
+get_target_property(sphinx_includes PkgConfig::SPHINX INTERFACE_INCLUDE_DIRECTORIES)
+list(FILTER sphinx_includes EXCLUDE REGEX "^/usr/include/sphinxbase$")
+set_target_properties(PkgConfig::SPHINX PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${sphinx_includes}")
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
 
 if(VELL_BUILD_TESTS)

@@ -1,0 +1,307 @@
+#include "SpokenText.h"
+
+#include <algorithm>
+#include <cctype>
+#include <map>
+#include <regex>
+
+namespace vell::service {
+
+namespace {
+
+bool isWordByte(unsigned char c) { return std::isalnum(c) || c >= 0x80 || c == '\''; }
+
+struct NumberWord {
+    enum Kind { Unit, Teen, Ten, Hundred, Thousand, Repeat } kind;
+    int value;
+};
+
+std::optional<NumberWord> numberWord(const std::string& word) {
+    static const std::map<std::string, NumberWord> words = {
+        {"zero", {NumberWord::Unit, 0}},      {"oh", {NumberWord::Unit, 0}},         {"o", {NumberWord::Unit, 0}},
+        {"one", {NumberWord::Unit, 1}},       {"two", {NumberWord::Unit, 2}},        {"three", {NumberWord::Unit, 3}},
+        {"four", {NumberWord::Unit, 4}},      {"five", {NumberWord::Unit, 5}},       {"six", {NumberWord::Unit, 6}},
+        {"seven", {NumberWord::Unit, 7}},     {"eight", {NumberWord::Unit, 8}},      {"nine", {NumberWord::Unit, 9}},
+        {"ten", {NumberWord::Teen, 10}},      {"eleven", {NumberWord::Teen, 11}},    {"twelve", {NumberWord::Teen, 12}},
+        {"thirteen", {NumberWord::Teen, 13}}, {"fourteen", {NumberWord::Teen, 14}},  {"fifteen", {NumberWord::Teen, 15}},
+        {"sixteen", {NumberWord::Teen, 16}},  {"seventeen", {NumberWord::Teen, 17}}, {"eighteen", {NumberWord::Teen, 18}},
+        {"nineteen", {NumberWord::Teen, 19}}, {"twenty", {NumberWord::Ten, 20}},     {"thirty", {NumberWord::Ten, 30}},
+        {"forty", {NumberWord::Ten, 40}},     {"fifty", {NumberWord::Ten, 50}},      {"sixty", {NumberWord::Ten, 60}},
+        {"seventy", {NumberWord::Ten, 70}},   {"eighty", {NumberWord::Ten, 80}},     {"ninety", {NumberWord::Ten, 90}},
+        {"hundred", {NumberWord::Hundred, 100}}, {"thousand", {NumberWord::Thousand, 1000}},
+        {"double", {NumberWord::Repeat, 2}},  {"triple", {NumberWord::Repeat, 3}},
+    };
+    auto it = words.find(word);
+    if (it == words.end()) return std::nullopt;
+    return it->second;
+}
+
+// A span of the text: a word (letters, digits and joined marks) or one mark.
+struct Piece {
+    std::string text;
+    bool word;
+};
+
+std::vector<Piece> pieces(std::string_view text) {
+    std::vector<Piece> out;
+    size_t i = 0;
+    while (i < text.size()) {
+        unsigned char c = text[i];
+        if (std::isspace(c)) {
+            ++i;
+        } else if (isWordByte(c)) {
+            size_t j = i;
+            while (j < text.size() && isWordByte(static_cast<unsigned char>(text[j]))) ++j;
+            out.push_back({std::string(text.substr(i, j - i)), true});
+            i = j;
+        } else {
+            out.push_back({std::string(1, static_cast<char>(c)), false});
+            ++i;
+        }
+    }
+    return out;
+}
+
+// Reads a run of number words as consecutive numbers written with digits:
+// "twenty one" → "21", "five five" → "55", "eighteen fifteen" → "1815",
+// "one hundred and five" → "105", "double oh seven" → "007".
+class NumberReader {
+public:
+    void add(const NumberWord& n) {
+        if (repeat_ > 0 && n.kind == NumberWord::Unit) {
+            finish();
+            for (int i = 0; i < repeat_; ++i) digits_ += std::to_string(n.value);
+            repeat_ = 0;
+            return;
+        }
+        repeat_ = 0;
+        switch (n.kind) {
+        case NumberWord::Repeat:
+            finish();
+            repeat_ = n.value;
+            return;
+        case NumberWord::Unit:
+            if (n.value == 0) {  // a zero never joins a larger number
+                finish();
+                digits_ += "0";
+                return;
+            }
+            if (!(last_ == None || last_ == Ten || last_ == Hundred || last_ == Thousand)) finish();
+            group_ += n.value;
+            last_ = Unit;
+            return;
+        case NumberWord::Teen:
+        case NumberWord::Ten:
+            if (!(last_ == None || last_ == Hundred || last_ == Thousand)) finish();
+            group_ += n.value;
+            last_ = n.kind == NumberWord::Teen ? Teen : Ten;
+            return;
+        case NumberWord::Hundred:
+            if (last_ == Hundred || last_ == Thousand) finish();
+            // "five five five zero one hundred" ends in "100": the hundred
+            // multiplies only the group spoken just before it.
+            group_ = (last_ == None ? 1 : group_) * 100;
+            last_ = Hundred;
+            return;
+        case NumberWord::Thousand:
+            if (last_ == Thousand) finish();
+            thousands_ += (last_ == None ? 1 : group_) * 1000;
+            group_ = 0;
+            last_ = Thousand;
+            return;
+        }
+    }
+
+    std::string take() {
+        finish();
+        repeat_ = 0;
+        return std::move(digits_);
+    }
+
+private:
+    enum Kind { None, Unit, Teen, Ten, Hundred, Thousand };
+    void finish() {
+        if (last_ != None) digits_ += std::to_string(thousands_ + group_);
+        thousands_ = group_ = 0;
+        last_ = None;
+    }
+    std::string digits_;
+    long long thousands_ = 0, group_ = 0;
+    Kind last_ = None;
+    int repeat_ = 0;
+};
+
+}  // namespace
+
+std::string SpokenText::lower(std::string_view text) {
+    std::string out(text);
+    std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+    return out;
+}
+
+std::vector<std::string> SpokenText::words(std::string_view text) {
+    std::vector<std::string> out;
+    for (auto& piece : pieces(text))
+        if (piece.word) out.push_back(lower(piece.text));
+    return out;
+}
+
+std::string SpokenText::withDigits(std::string_view text) {
+    auto all = pieces(text);
+    std::string out;
+    auto append = [&](const std::string& piece, bool word) {
+        bool glue = !word && (piece == "," || piece == "." || piece == "!" || piece == "?" || piece == ";" ||
+                              piece == ":" || piece == ")");
+        if (!out.empty() && !glue && out.back() != '(') out += ' ';
+        out += piece;
+    };
+    for (size_t i = 0; i < all.size();) {
+        if (all[i].word && numberWord(lower(all[i].text)) && lower(all[i].text) != "o") {
+            NumberReader reader;
+            size_t j = i;
+            while (j < all.size() && all[j].word) {
+                std::string w = lower(all[j].text);
+                auto n = numberWord(w);
+                // "and" joins "hundred and five"; anything else ends the run.
+                if (!n && w == "and" && j > i && j + 1 < all.size() && all[j + 1].word &&
+                    numberWord(lower(all[j + 1].text)) &&
+                    (lower(all[j - 1].text) == "hundred" || lower(all[j - 1].text) == "thousand")) {
+                    ++j;
+                    continue;
+                }
+                if (!n) break;
+                reader.add(*n);
+                ++j;
+            }
+            std::string digits = reader.take();
+            if (digits.empty()) {  // a lone "double" or "triple"
+                for (size_t k = i; k < j; ++k) append(all[k].text, true);
+            } else {
+                append(digits, true);
+            }
+            i = j;
+        } else {
+            append(all[i].text, all[i].word);
+            ++i;
+        }
+    }
+    return out;
+}
+
+bool SpokenText::isSpokenNumber(std::string_view text) {
+    auto all = words(text);
+    if (all.empty()) return false;
+    return std::all_of(all.begin(), all.end(), [](const std::string& w) { return numberWord(w) || w == "and"; }) &&
+           numberWord(all.front());
+}
+
+std::optional<std::string> SpokenText::email(std::string_view text) {
+    static const std::regex written(R"(([A-Za-z0-9._%+\-]+)@([A-Za-z0-9\-]+(\.[A-Za-z0-9\-]+)+))");
+    std::string source(text);
+    std::smatch match;
+    if (std::regex_search(source, match, written)) return lower(match.str());
+
+    // Spoken: local ("dot"|"underscore"|"dash"|"plus" local)* "at" domain ("dot" domain)+
+    auto all = words(withDigits(text));
+    auto separator = [](const std::string& w) -> std::optional<char> {
+        if (w == "dot" || w == "period" || w == "point") return '.';
+        if (w == "underscore") return '_';
+        if (w == "dash" || w == "hyphen" || w == "minus") return '-';
+        if (w == "plus") return '+';
+        return std::nullopt;
+    };
+    auto plain = [&](const std::string& w) { return w != "at" && !separator(w); };
+    for (size_t start = 0; start < all.size(); ++start) {
+        size_t i = start;
+        std::string local;
+        if (!plain(all[i])) continue;
+        local += all[i++];
+        // Names spelt as several words run together ("ada lovelace at …").
+        while (i < all.size() && all[i] != "at") {
+            if (auto sep = separator(all[i]); sep && i + 1 < all.size() && plain(all[i + 1])) {
+                local += *sep;
+                local += all[i + 1];
+                i += 2;
+            } else if (plain(all[i]) && i + 1 < all.size() && (all[i + 1] == "at" || separator(all[i + 1]))) {
+                local += all[i++];
+            } else {
+                break;
+            }
+        }
+        if (i >= all.size() || all[i] != "at") continue;
+        ++i;
+        std::string domain;
+        size_t labels = 0;
+        while (i < all.size() && plain(all[i])) {
+            domain += all[i++];
+            ++labels;
+            if (i + 1 < all.size() && separator(all[i]) == '.' && plain(all[i + 1])) {
+                domain += '.';
+                ++i;
+            } else if (i < all.size() && (all[i] == "dash" || all[i] == "hyphen") && i + 1 < all.size() &&
+                       plain(all[i + 1])) {
+                domain += '-';
+                ++i;
+                --labels;
+            } else {
+                break;
+            }
+        }
+        if (labels >= 2) return local + "@" + domain;
+    }
+    return std::nullopt;
+}
+
+std::string SpokenText::webAddress(std::string_view text) {
+    auto all = words(withDigits(text));
+    if (all.empty()) return std::string(text);
+    std::string source(text);
+    if (source.find('.') != std::string::npos && source.find(' ') == std::string::npos) return source;
+    std::string out;
+    for (auto& w : all) {
+        if (w == "dot" || w == "period" || w == "point") out += '.';
+        else if (w == "slash") out += '/';
+        else if (w == "dash" || w == "hyphen") out += '-';
+        else if (w == "colon") out += ':';
+        else if (w == "w" && (out.empty() || out.back() == 'w')) out += 'w';
+        else if (w == "www") out += "www";
+        else out += w;
+    }
+    return out;
+}
+
+std::optional<std::string> SpokenText::phone(std::string_view text) {
+    std::string written = withDigits(text);
+    // "plus four four …" → "+44 …"
+    std::string out;
+    for (auto& w : pieces(written)) {
+        std::string lw = lower(w.text);
+        if (lw == "plus" && out.empty()) { out += '+'; continue; }
+        bool digits = w.word && std::all_of(w.text.begin(), w.text.end(), [](unsigned char c) { return std::isdigit(c); });
+        bool mark = !w.word && (w.text == "-" || w.text == "(" || w.text == ")" || w.text == "+" || w.text == ".");
+        bool extension = w.word && (lw == "x" || lw == "ext");
+        if (!digits && !mark && !extension) {
+            if (w.text == "," && !out.empty()) continue;
+            break;
+        }
+        if (digits && !out.empty() && out.back() != '+' && out.back() != '(' && out.back() != '-') out += ' ';
+        out += w.text;
+    }
+    while (!out.empty() && (out.back() == ' ' || out.back() == '-' || out.back() == '(')) out.pop_back();
+    if (std::count_if(out.begin(), out.end(), [](unsigned char c) { return std::isdigit(c); }) < 3) return std::nullopt;
+    return out;
+}
+
+std::string SpokenText::capitalised(std::string_view text) {
+    std::string out(text);
+    if (std::any_of(out.begin(), out.end(), [](unsigned char c) { return std::isupper(c); })) return out;
+    bool start = true;
+    for (auto& c : out) {
+        unsigned char u = c;
+        if (std::isalpha(u) && start) c = static_cast<char>(std::toupper(u));
+        start = std::isspace(u) || u == '-';
+    }
+    return out;
+}
+
+}  // namespace vell::service
