@@ -176,6 +176,7 @@ std::vector<FillEngine::Field> FillEngine::enumerate(pid_t pid, int maxFields) {
         queue.pop_front();
         ++visited;
         const std::string role = reader.string(element, Attribute::role).value_or("");
+        if (reader.stalled()) break;
 
         if (!isInputRole(role)) {
             if (role == Accessibility::Role::staticText) {
