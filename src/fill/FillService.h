@@ -25,6 +25,7 @@ public:
     struct Mapping {
         std::map<std::string, std::string> values;  // field id → value
         std::vector<std::string> unfilled;
+        bool operator==(const Mapping&) const = default;
     };
 
     class FillError : public Error {

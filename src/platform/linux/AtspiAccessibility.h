@@ -1,0 +1,59 @@
+#pragma once
+// Accessibility over AT-SPI2 (libatspi).
+//
+// - Application by process id: the desktop's child whose process is that id.
+// - Focused window: the application's child in the ACTIVE state, else none
+//   (the caller then takes the first window).
+// - Roles: LABEL and STATIC are static text; TEXT and ENTRY are inputs, a text
+//   area when MULTI_LINE; PASSWORD_TEXT is a secure input; COMBO_BOX is a combo
+//   box whose value lives in its editable TEXT child, if it has one.
+// - Labels: the name as title, the description, and the LABELLED_BY relation;
+//   placeholder from the "placeholder-text" or "placeholder" attribute; values
+//   through the Text interface; writes through EditableText.
+// - Siblings that mix static texts and inputs are listed in reading order
+//   (from their on-screen extents), so a caption is met before its input even
+//   where a container lists its children in reverse (GtkGrid).
+// - Every call gives up after a short time-out, and once a target has failed
+//   to answer in time every later call on it fails at once: a hung or vanished
+//   application cannot stall a fill.
+// - "Making the target accessible" means making sure the accessibility bus is
+//   enabled, which is what makes toolkits expose their trees.
+//
+// libatspi is not thread-safe: every call into it is serialised here, and its
+// bus traffic is dispatched on a private main context, so it works from any
+// background thread without touching the program's main loop.
+
+#include <atomic>
+#include <memory>
+
+#include "platform/Accessibility.h"
+
+namespace vell::platform {
+
+class AtspiAccessibility final : public Accessibility {
+public:
+    // `callTimeoutSeconds` bounds every request to another application.
+    explicit AtspiAccessibility(double callTimeoutSeconds = 0.4);
+
+    ElementRef application(pid_t pid) override;
+    void setMessagingTimeout(const ElementRef& element, double seconds) override;
+    int setAttribute(const ElementRef& element, Attribute attribute, const Value& value) override;
+    Reading read(const ElementRef& element, Attribute attribute) override;
+    bool isSettable(const ElementRef& element, Attribute attribute) override;
+
+    // Number of libatspi calls that may each cost one round trip to the
+    // target (for measurements).
+    long calls() const { return calls_; }
+
+private:
+    class Element;
+    struct Target;
+    class Calls;
+
+    Element& element(const ElementRef& ref) const;
+
+    double callTimeoutSeconds_;
+    std::atomic<long> calls_{0};
+};
+
+}  // namespace vell::platform

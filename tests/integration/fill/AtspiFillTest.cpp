@@ -1,0 +1,142 @@
+// The fill engine against a real GTK form over AT-SPI, in a headless session.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <thread>
+
+#include "fill/FillEngine.h"
+#include "integration/fill/FormProcess.h"
+#include "platform/linux/AtspiAccessibility.h"
+
+using vell::fill::FillEngine;
+using vell::test::FormProcess;
+
+namespace {
+
+struct Expected {
+    std::string id;
+    std::optional<std::string> label, placeholder;
+    std::string type;
+    std::optional<std::string> near, original;
+};
+
+std::string describe(const FillEngine::Field& f) {
+    auto o = [](const std::optional<std::string>& s) { return s ? "\"" + *s + "\"" : std::string("-"); };
+    return f.id + " label=" + o(f.label) + " placeholder=" + o(f.placeholder) + " type=" + f.type + " near=" + o(f.near) +
+           " original=" + o(f.original);
+}
+
+class AtspiFillTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        form = new FormProcess({VELL_FORM_FIXTURE});
+        ASSERT_TRUE(form->waitReady()) << "the form fixture did not start";
+    }
+    static void TearDownTestSuite() {
+        delete form;
+        form = nullptr;
+    }
+
+    // The form's tree appears on the bus a moment after its window: poll.
+    std::vector<FillEngine::Field> enumerateWhenReady(std::size_t expected) {
+        std::vector<FillEngine::Field> fields;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            fields = engine.enumerate(form->pid(), 40);
+            if (fields.size() >= expected) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        }
+        return fields;
+    }
+
+    static inline FormProcess* form = nullptr;
+    vell::platform::AtspiAccessibility ax;
+    FillEngine engine{ax};
+};
+
+const std::vector<Expected> sampleForm = {
+    {"f0", "Full name", std::nullopt, "text", std::nullopt, ""},
+    {"f1", "Email", std::nullopt, "text", std::nullopt, "old@example.com"},
+    {"f2", "Notes", std::nullopt, "textarea", std::nullopt, "first line\nsecond line"},
+    {"f3", "City", std::nullopt, "text", std::nullopt, "Nantes"},
+    {"f4", std::nullopt, std::nullopt, "text", "Company", ""},
+    {"f5", std::nullopt, "Phone number", "text", std::nullopt, ""},
+    {"f6", std::nullopt, std::nullopt, "text", "Street", ""},
+    {"f7", std::nullopt, std::nullopt, "text", "Zip code", ""},
+    {"f8", std::nullopt, std::nullopt, "text", "Country", ""},
+};
+
+TEST_F(AtspiFillTest, ReadsTheFormsFieldsWithTheirLabelsPlaceholdersAndCaptions) {
+    auto fields = enumerateWhenReady(sampleForm.size());
+    std::string all;
+    for (const auto& f : fields) all += describe(f) + "\n";
+    ASSERT_EQ(fields.size(), sampleForm.size()) << all;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        SCOPED_TRACE(describe(fields[i]));
+        EXPECT_EQ(fields[i].id, sampleForm[i].id);
+        EXPECT_EQ(fields[i].label, sampleForm[i].label);
+        EXPECT_EQ(fields[i].placeholder, sampleForm[i].placeholder);
+        EXPECT_EQ(fields[i].type, sampleForm[i].type);
+        EXPECT_EQ(fields[i].near, sampleForm[i].near);
+        EXPECT_EQ(fields[i].original, sampleForm[i].original);
+    }
+}
+
+TEST_F(AtspiFillTest, WritesValuesTheFormSeesAndUndoPutsTheOriginalsBack) {
+    auto fields = enumerateWhenReady(sampleForm.size());
+    ASSERT_EQ(fields.size(), sampleForm.size());
+    const auto before = form->values();
+    ASSERT_TRUE(before.is_object());
+
+    auto outcomes = engine.apply({{"f0", "Ada Lovelace"},
+                                  {"f1", "ada@example.com"},
+                                  {"f2", "Analytical\nEngine"},
+                                  {"f3", "Lyon"},
+                                  {"f4", "Babbage & Co"},
+                                  {"f5", "+44 20 7946 0000"},
+                                  {"f7", "SW1A 1AA"}},
+                                 fields);
+
+    ASSERT_EQ(outcomes.size(), 7u);
+    for (const auto& outcome : outcomes) EXPECT_EQ(outcome.result, FillEngine::Applied::applied) << outcome.label;
+    EXPECT_EQ(outcomes[3].label, "City");
+    EXPECT_EQ(outcomes[6].label, "Zip code");
+    auto after = form->values();
+    EXPECT_EQ(after["name"], "Ada Lovelace");
+    EXPECT_EQ(after["email"], "ada@example.com");
+    EXPECT_EQ(after["notes"], "Analytical\nEngine");
+    EXPECT_EQ(after["city"], "Lyon");
+    EXPECT_EQ(after["company"], "Babbage & Co");
+    EXPECT_EQ(after["phone"], "+44 20 7946 0000");
+    EXPECT_EQ(after["zip"], "SW1A 1AA");
+    EXPECT_EQ(after["street"], "");
+    EXPECT_EQ(after["password"], "hunter2");
+    EXPECT_EQ(after["reference"], "R-1");
+
+    engine.undo(fields, outcomes);
+    EXPECT_EQ(form->values(), before);
+}
+
+TEST_F(AtspiFillTest, DiagnoseSeesTheWindow) {
+    enumerateWhenReady(sampleForm.size());
+    auto report = engine.diagnose(form->pid());
+    EXPECT_EQ(report.at("windowsErr"), 0);
+    EXPECT_EQ(report.at("windowCount"), 1);
+}
+
+TEST_F(AtspiFillTest, AStoppedTargetDoesNotStallTheWalk) {
+    ASSERT_EQ(enumerateWhenReady(sampleForm.size()).size(), sampleForm.size());
+    ::kill(form->pid(), SIGSTOP);
+    const auto start = std::chrono::steady_clock::now();
+    auto fields = engine.enumerate(form->pid(), 40);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    ::kill(form->pid(), SIGCONT);
+    std::printf("enumerate on a stopped target returned %zu fields in %.3f s\n", fields.size(), took.count());
+    EXPECT_LT(took.count(), 1.5);
+    // And the target is read normally again once it runs.
+    EXPECT_EQ(enumerateWhenReady(sampleForm.size()).size(), sampleForm.size());
+}
+
+}  // namespace
