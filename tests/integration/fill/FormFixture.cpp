@@ -145,28 +145,29 @@ void buildSampleForm(GtkWidget* window) {
     add(grid);
 }
 
-// About `elements` accessible elements: nested boxes of rows, each row a
-// caption and an entry inside a horizontal box.
+// About `elements` accessible elements, mostly text as in a long page: rows
+// of two captions inside sections, with an entry instead of the second
+// caption in every 50th row (so a 40-field walk still visits the whole tree).
 void buildGenerated(GtkWidget* window, int elements) {
     GtkWidget* scroller = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_container_add(GTK_CONTAINER(window), scroller);
     GtkWidget* outer = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
     gtk_container_add(GTK_CONTAINER(scroller), outer);
     int made = 4;  // window, scroller, viewport, outer box
-    int group = 0;
+    int rows = 0;
     while (made < elements) {
         GtkWidget* section = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
         gtk_box_pack_start(GTK_BOX(outer), section, FALSE, FALSE, 0);
         ++made;
-        for (int row = 0; row < 10 && made < elements; ++row) {
+        for (int row = 0; row < 20 && made < elements; ++row, ++rows) {
             GtkWidget* line = gtk_box_new(GTK_ORIENTATION_HORIZONTAL, 4);
-            std::string caption = "Item " + std::to_string(group) + "." + std::to_string(row);
+            const std::string caption = "Item " + std::to_string(rows);
             gtk_box_pack_start(GTK_BOX(line), gtk_label_new(caption.c_str()), FALSE, FALSE, 0);
-            gtk_box_pack_start(GTK_BOX(line), gtk_entry_new(), FALSE, FALSE, 0);
+            GtkWidget* second = rows % 50 == 25 ? gtk_entry_new() : gtk_label_new("detail");
+            gtk_box_pack_start(GTK_BOX(line), second, FALSE, FALSE, 0);
             gtk_box_pack_start(GTK_BOX(section), line, FALSE, FALSE, 0);
             made += 3;
         }
-        ++group;
     }
 }
 

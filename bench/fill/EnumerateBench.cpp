@@ -1,0 +1,115 @@
+// Field enumeration over AT-SPI on generated GTK windows of about 1,000 and
+// 4,000 elements. Reports the elements one walk visits and, per element, the
+// blocking D-Bus requests libatspi made and the calls the backend made into
+// libatspi. Run inside a headless session.
+
+#include <atspi/atspi.h>
+#include <benchmark/benchmark.h>
+#include <dbus/dbus.h>
+#include <dlfcn.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "fill/FillEngine.h"
+#include "integration/fill/FormProcess.h"
+#include "platform/linux/AtspiAccessibility.h"
+
+using vell::fill::FillEngine;
+using vell::platform::Accessibility;
+
+namespace {
+
+// Counts elements taken by the walk (one role read each) and passes every call on.
+class CountingAccessibility final : public Accessibility {
+public:
+    explicit CountingAccessibility(Accessibility& inner) : inner_(inner) {}
+    long elements = 0;
+    vell::platform::ElementRef application(pid_t pid) override { return inner_.application(pid); }
+    void setMessagingTimeout(const vell::platform::ElementRef& e, double s) override { inner_.setMessagingTimeout(e, s); }
+    int setAttribute(const vell::platform::ElementRef& e, Attribute a, const Value& v) override {
+        return inner_.setAttribute(e, a, v);
+    }
+    Reading read(const vell::platform::ElementRef& e, Attribute a) override {
+        elements += a == Attribute::role;
+        return inner_.read(e, a);
+    }
+    bool isSettable(const vell::platform::ElementRef& e, Attribute a) override { return inner_.isSettable(e, a); }
+
+private:
+    Accessibility& inner_;
+};
+
+// Counts the method calls one sender makes on the accessibility bus.
+// Every request libatspi makes to another process goes through one of these
+// two libdbus calls (the first over the bus, the second over a direct
+// connection to the application); this program interposes on both to count.
+std::atomic<long> roundTrips{0};
+
+}  // namespace
+
+extern "C" DBusMessage* dbus_connection_send_with_reply_and_block(DBusConnection* connection, DBusMessage* message,
+                                                                  int timeoutMs, DBusError* error) {
+    using Send = DBusMessage* (*)(DBusConnection*, DBusMessage*, int, DBusError*);
+    static const auto next = reinterpret_cast<Send>(dlsym(RTLD_NEXT, "dbus_connection_send_with_reply_and_block"));
+    ++roundTrips;
+    return next(connection, message, timeoutMs, error);
+}
+
+extern "C" dbus_bool_t dbus_connection_send_with_reply(DBusConnection* connection, DBusMessage* message,
+                                                       DBusPendingCall** pending, int timeoutMs) {
+    using Send = dbus_bool_t (*)(DBusConnection*, DBusMessage*, DBusPendingCall**, int);
+    static const auto next = reinterpret_cast<Send>(dlsym(RTLD_NEXT, "dbus_connection_send_with_reply"));
+    ++roundTrips;
+    return next(connection, message, pending, timeoutMs);
+}
+
+namespace {
+
+struct Window {
+    std::unique_ptr<vell::test::FormProcess> form;
+    std::size_t fields = 0;
+};
+
+Window& generated(int elements) {
+    static std::map<int, Window> windows;
+    auto& window = windows[elements];
+    if (!window.form) {
+        window.form = std::make_unique<vell::test::FormProcess>(
+            std::vector<std::string>{VELL_FORM_FIXTURE, "--generated", std::to_string(elements)});
+        window.form->waitReady();
+    }
+    return window;
+}
+
+void BM_Enumerate(benchmark::State& state) {
+    auto& window = generated(static_cast<int>(state.range(0)));
+    vell::platform::AtspiAccessibility atspi;
+    CountingAccessibility counting(atspi);
+    FillEngine engine(counting);
+    // The tree appears on the bus shortly after the window: wait for a full walk.
+    for (int i = 0; i < 100 && engine.enumerate(window.form->pid(), 40).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    roundTrips = 0;
+    counting.elements = 0;
+    long walks = 0;
+    std::size_t fields = 0;
+    for (auto _ : state) {
+        fields = engine.enumerate(window.form->pid(), 40).size();
+        ++walks;
+    }
+    const double elements = static_cast<double>(counting.elements) / static_cast<double>(walks);
+    state.counters["elements"] = elements;
+    state.counters["fields"] = static_cast<double>(fields);
+    state.counters["roundTripsPerElement"] = static_cast<double>(roundTrips) / static_cast<double>(walks) / elements;
+    state.counters["libCallsPerElement"] = static_cast<double>(atspi.calls()) / static_cast<double>(walks + 1) / elements;
+}
+
+}  // namespace
+
+BENCHMARK(BM_Enumerate)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond)->MinTime(2);
+
+BENCHMARK_MAIN();
