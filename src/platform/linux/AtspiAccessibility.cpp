@@ -1,12 +1,15 @@
 #include "platform/linux/AtspiAccessibility.h"
 
 #include <atspi/atspi.h>
+#include <dbus/dbus.h>
 #include <gio/gio.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/ReadingOrder.h"
 
@@ -26,7 +29,7 @@ using GRef = std::unique_ptr<T, GObjectUnref>;
 struct GFree {
     void operator()(gpointer p) const { g_free(p); }
 };
-using GString_ = std::unique_ptr<gchar, GFree>;
+using GText = std::unique_ptr<gchar, GFree>;
 
 struct GErrorFree {
     void operator()(GError* e) const {
@@ -49,6 +52,20 @@ struct RelationsFree {
     }
 };
 
+struct MessageUnref {
+    void operator()(DBusMessage* m) const {
+        if (m) dbus_message_unref(m);
+    }
+};
+using MessageRef = std::unique_ptr<DBusMessage, MessageUnref>;
+
+struct GVariantUnref {
+    void operator()(GVariant* v) const {
+        if (v) g_variant_unref(v);
+    }
+};
+using VariantRef = std::unique_ptr<GVariant, GVariantUnref>;
+
 // The object replacement character stands for embedded objects in AT-SPI text.
 std::string withoutObjectReplacement(std::string text) {
     static const std::string replacement = "\xEF\xBF\xBC";  // U+FFFC
@@ -56,6 +73,14 @@ std::string withoutObjectReplacement(std::string text) {
         text.erase(at, replacement.size());
     return text;
 }
+
+std::string pathOf(AtspiAccessible* object) {
+    const char* path = object ? ATSPI_OBJECT(object)->path : nullptr;
+    return path ? path : "";
+}
+
+constexpr const char* textInterface = "org.a11y.atspi.Text";
+constexpr const char* editableTextInterface = "org.a11y.atspi.EditableText";
 
 // ---- the library, once per process ------------------------------------------------------
 
@@ -79,6 +104,7 @@ public:
         timeoutMs_ = ms;
         atspi_set_timeout(ms, 0);  // 0: no grace period for an application's first contact
     }
+    int timeoutMs() const { return timeoutMs_; }
 
 private:
     Library() : context_(g_main_context_new()) {
@@ -91,123 +117,353 @@ private:
     int timeoutMs_ = -1;
 };
 
+// ---- one application's tree in a single request -------------------------------------
+
+// The application's own description of every element it has registered
+// (role, name, description, states, interfaces, parent and position), read in
+// one request at the start of a walk so the walk needs a round trip only for
+// what it reads of inputs and captions. Fresh for every walk.
+struct Snapshot {
+    struct Item {
+        std::string parent;
+        int index = -1;
+        int childCount = 0;
+        std::vector<std::string> interfaces;
+        std::string name;
+        AtspiRole role = ATSPI_ROLE_INVALID;
+        std::string description;
+        std::uint64_t states = 0;
+
+        bool has(AtspiStateType state) const { return (states >> static_cast<unsigned>(state)) & 1u; }
+        bool implements(const char* interface) const {
+            return std::find(interfaces.begin(), interfaces.end(), interface) != interfaces.end();
+        }
+    };
+
+    std::unordered_map<std::string, Item> items;
+    std::unordered_map<std::string, std::vector<std::pair<int, std::string>>> children;
+
+    const Item* find(const std::string& path) const {
+        auto it = items.find(path);
+        return it == items.end() ? nullptr : &it->second;
+    }
+    // The element's children in order, only when the snapshot holds all of them.
+    std::optional<std::vector<std::string>> childrenOf(const std::string& path) const {
+        const Item* item = find(path);
+        if (!item) return std::nullopt;
+        auto it = children.find(path);
+        const std::size_t have = it == children.end() ? 0 : it->second.size();
+        if (have != static_cast<std::size_t>(std::max(item->childCount, 0))) return std::nullopt;
+        std::vector<std::string> paths;
+        if (it == children.end()) return paths;
+        for (std::size_t i = 0; i < it->second.size(); ++i) {
+            if (it->second[i].first != static_cast<int>(i)) return std::nullopt;  // a gap: ask live
+            paths.push_back(it->second[i].second);
+        }
+        return paths;
+    }
+
+    // Reads the application's cache; nothing when it does not answer in the
+    // expected shape.
+    static std::optional<Snapshot> read(DBusConnection* bus, const char* busName, int timeoutMs, bool& timedOut) {
+        MessageRef call(dbus_message_new_method_call(busName, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"));
+        if (!call) return std::nullopt;
+        DBusError error;
+        dbus_error_init(&error);
+        MessageRef reply(dbus_connection_send_with_reply_and_block(bus, call.get(), timeoutMs, &error));
+        if (dbus_error_is_set(&error)) {
+            timedOut = std::strcmp(error.name, DBUS_ERROR_NO_REPLY) == 0 || std::strcmp(error.name, DBUS_ERROR_TIMEOUT) == 0 ||
+                       std::strcmp(error.name, DBUS_ERROR_SERVICE_UNKNOWN) == 0 ||
+                       std::strcmp(error.name, DBUS_ERROR_DISCONNECTED) == 0;
+            dbus_error_free(&error);
+            return std::nullopt;
+        }
+        if (!reply || std::strcmp(dbus_message_get_signature(reply.get()), "a((so)(so)(so)iiassusau)") != 0)
+            return std::nullopt;
+
+        Snapshot snapshot;
+        DBusMessageIter top, array;
+        dbus_message_iter_init(reply.get(), &top);
+        dbus_message_iter_recurse(&top, &array);
+        auto reference = [](DBusMessageIter* at) {
+            DBusMessageIter ref;
+            dbus_message_iter_recurse(at, &ref);
+            dbus_message_iter_next(&ref);
+            const char* path = nullptr;
+            dbus_message_iter_get_basic(&ref, &path);
+            dbus_message_iter_next(at);
+            return std::string(path ? path : "");
+        };
+        auto basic = [](DBusMessageIter* at, auto& out) {
+            dbus_message_iter_get_basic(at, &out);
+            dbus_message_iter_next(at);
+        };
+        while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT) {
+            DBusMessageIter fields;
+            dbus_message_iter_recurse(&array, &fields);
+            Item item;
+            const std::string path = reference(&fields);
+            reference(&fields);  // the application
+            item.parent = reference(&fields);
+            dbus_int32_t index = 0, childCount = 0;
+            basic(&fields, index);
+            basic(&fields, childCount);
+            item.index = index;
+            item.childCount = childCount;
+            DBusMessageIter list;
+            dbus_message_iter_recurse(&fields, &list);
+            while (dbus_message_iter_get_arg_type(&list) == DBUS_TYPE_STRING) {
+                const char* name = nullptr;
+                basic(&list, name);
+                item.interfaces.emplace_back(name);
+            }
+            dbus_message_iter_next(&fields);
+            const char* text = nullptr;
+            basic(&fields, text);
+            item.name = text ? text : "";
+            dbus_uint32_t role = 0;
+            basic(&fields, role);
+            item.role = static_cast<AtspiRole>(role);
+            basic(&fields, text);
+            item.description = text ? text : "";
+            dbus_message_iter_recurse(&fields, &list);
+            for (unsigned word = 0; dbus_message_iter_get_arg_type(&list) == DBUS_TYPE_UINT32 && word < 2; ++word) {
+                dbus_uint32_t bits = 0;
+                basic(&list, bits);
+                item.states |= static_cast<std::uint64_t>(bits) << (32 * word);
+            }
+            if (!item.parent.empty() && item.index >= 0) snapshot.children[item.parent].emplace_back(item.index, path);
+            snapshot.items.emplace(path, std::move(item));
+            dbus_message_iter_next(&array);
+        }
+        for (auto& [parent, list] : snapshot.children) std::sort(list.begin(), list.end());
+        return snapshot;
+    }
+};
+
 }  // namespace
 
 // ---- elements ---------------------------------------------------------------------------
 
-// One application as a target: once it fails to answer in time, it is
-// treated as gone for the rest of this handle's life.
+// One application as a target of one walk: its snapshot, and whether it has
+// stopped answering (then every later call on it fails at once).
 struct AtspiAccessibility::Target {
     bool unresponsive = false;
+    bool snapshotTried = false;
+    std::optional<Snapshot> snapshot;
 };
 
 class AtspiAccessibility::Element final : public AccessibleElement {
 public:
+    // An element the library handed out.
     Element(GRef<AtspiAccessible> object, std::shared_ptr<Target> target, bool isApplication = false)
-        : object_(std::move(object)), target_(std::move(target)), isApplication_(isApplication) {}
+        : path(pathOf(object.get())), target(std::move(target)), isApplication(isApplication), object_(std::move(object)) {}
+    // An element known from the snapshot: the library object is fetched only
+    // when something must be asked of it, as the parent's child at `index`.
+    Element(std::string path, std::shared_ptr<Element> parent, int index)
+        : path(std::move(path)), target(parent->target), parent_(std::move(parent)), index_(index) {}
 
-    AtspiAccessible* object() const { return object_.get(); }
-    Target& target() const { return *target_; }
-    const std::shared_ptr<Target>& targetRef() const { return target_; }
-    bool isApplication() const { return isApplication_; }
-
-    // Role and the combo box's editor are fixed for an element's life; they are
-    // remembered so that ordering siblings and the walk do not ask twice.
+    const std::string path;
+    const std::shared_ptr<Target> target;
+    const bool isApplication = false;
+    // Fixed for an element's life, so remembered.
     std::optional<AtspiRole> role;
-    std::optional<std::shared_ptr<Element>> editor;  // for combo boxes: the editable text child, or null
+    std::optional<std::shared_ptr<Element>> editor;  // combo boxes: the editable text child, or null
+
+    AtspiAccessible* known() const { return object_.get(); }
+    const std::shared_ptr<Element>& parent() const { return parent_; }
+    int index() const { return index_; }
+    void resolve(GRef<AtspiAccessible> object) { object_ = std::move(object); }
 
 private:
+    std::shared_ptr<Element> parent_;
+    int index_ = -1;
     GRef<AtspiAccessible> object_;
-    std::shared_ptr<Target> target_;
-    bool isApplication_;
 };
 
-// The library calls of one operation on one target, each timed: a call that
-// took about as long as the time-out is taken as the target not answering,
-// and from then on the target counts as unresponsive.
+// The library calls of one operation, each timed: a call that took about as
+// long as the time-out is taken as the target not answering, and from then on
+// the target counts as unresponsive. Reads are answered from the walk's
+// snapshot where it has them.
 class AtspiAccessibility::Calls {
 public:
-    Calls(double timeoutSeconds, std::atomic<long>& calls, bool& unresponsive)
-        : timeout_(timeoutSeconds), calls_(calls), stalled_(unresponsive) {}
+    Calls(const AtspiAccessibility& owner, Target& target) : owner_(owner), target_(target) {}
+
+    bool stalled() const { return target_.unresponsive; }
 
     template <typename F>
-    auto operator()(bool& unresponsive, F&& call) {
-        ++calls_;
+    auto operator()(F&& call) {
+        ++owner_.calls_;
         const auto start = std::chrono::steady_clock::now();
         auto result = call();
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        if (took.count() >= timeout_ * 0.75) unresponsive = true;
+        if (took.count() >= owner_.callTimeoutSeconds_ * 0.75) target_.unresponsive = true;
         return result;
     }
 
-    std::shared_ptr<Element> wrap(AtspiAccessible* object, const Element& relative) {
-        return std::make_shared<Element>(GRef<AtspiAccessible>(object), relative.targetRef());
+    const Snapshot::Item* item(const Element& e) const {
+        return target_.snapshot ? target_.snapshot->find(e.path) : nullptr;
     }
 
-    std::optional<AtspiRole> roleOf(Element& of) {
-        bool& stalled = stalled_;
-        auto& call = *this;
-        if (!of.role) {
-            GError* raw = nullptr;
-            AtspiRole role = call(stalled, [&] { return atspi_accessible_get_role(of.object(), &raw); });
-            ErrorRef error(raw);
-            if (error) return std::nullopt;
-            of.role = role;
-        }
-        return of.role;
+    // The library object, fetched through the parent when only the snapshot knew it.
+    AtspiAccessible* object(Element& e) {
+        if (e.known() || !e.parent() || stalled()) return e.known();
+        AtspiAccessible* parent = object(*e.parent());
+        if (!parent) return nullptr;
+        GRef<AtspiAccessible> child((*this)([&] { return atspi_accessible_get_child_at_index(parent, e.index(), nullptr); }));
+        if (child && pathOf(child.get()) == e.path) e.resolve(std::move(child));
+        return e.known();
     }
 
-    // Children as elements, in the library's order; nullopt when unreadable.
-    std::optional<std::vector<std::shared_ptr<Element>>> childrenOf(Element& of) {
-        bool& stalled = stalled_;
-        auto& call = *this;
+    std::optional<AtspiRole> role(Element& e) {
+        if (e.role) return e.role;
+        if (auto* i = item(e)) return e.role = i->role;
+        AtspiAccessible* o = object(e);
+        if (!o) return std::nullopt;
         GError* raw = nullptr;
-        const gint count = call(stalled, [&] { return atspi_accessible_get_child_count(of.object(), &raw); });
+        AtspiRole role = (*this)([&] { return atspi_accessible_get_role(o, &raw); });
         ErrorRef error(raw);
-        if (error || count < 0 || stalled) return std::nullopt;
+        if (error) return std::nullopt;
+        return e.role = role;
+    }
+
+    bool hasState(Element& e, AtspiStateType state) {
+        if (auto* i = item(e)) return i->has(state);
+        AtspiAccessible* o = object(e);
+        if (!o) return false;
+        GRef<AtspiStateSet> states((*this)([&] { return atspi_accessible_get_state_set(o); }));
+        return states && atspi_state_set_contains(states.get(), state);
+    }
+
+    std::optional<std::string> name(Element& e, bool description = false) {
+        if (auto* i = item(e)) return description ? i->description : i->name;
+        AtspiAccessible* o = object(e);
+        if (!o) return std::nullopt;
+        GError* raw = nullptr;
+        GText text((*this)([&] {
+            return description ? atspi_accessible_get_description(o, &raw) : atspi_accessible_get_name(o, &raw);
+        }));
+        ErrorRef error(raw);
+        if (!text) return std::nullopt;
+        return std::string(text.get());
+    }
+
+    // The whole text through the Text interface; nothing without one.
+    std::optional<std::string> text(Element& e, bool& failed) {
+        if (auto* i = item(e); i && !i->implements(textInterface)) return std::nullopt;
+        AtspiAccessible* o = object(e);
+        if (!o) return failed = true, std::nullopt;
+        GRef<AtspiText> text((*this)([&] { return atspi_accessible_get_text_iface(o); }));
+        if (!text) return std::nullopt;
+        GError* raw = nullptr;
+        GText contents((*this)([&] { return atspi_text_get_text(text.get(), 0, -1, &raw); }));
+        ErrorRef error(raw);
+        if (!contents) return failed = true, std::nullopt;
+        return std::string(contents.get());
+    }
+
+    bool settable(Element& e) {
+        if (auto* i = item(e))
+            return i->implements(editableTextInterface) && i->has(ATSPI_STATE_EDITABLE) && !i->has(ATSPI_STATE_READ_ONLY);
+        AtspiAccessible* o = object(e);
+        if (!o) return false;
+        GRef<AtspiEditableText> editable((*this)([&] { return atspi_accessible_get_editable_text_iface(o); }));
+        if (!editable || stalled()) return false;
+        GRef<AtspiStateSet> states((*this)([&] { return atspi_accessible_get_state_set(o); }));
+        return states && atspi_state_set_contains(states.get(), ATSPI_STATE_EDITABLE) &&
+               !atspi_state_set_contains(states.get(), ATSPI_STATE_READ_ONLY);
+    }
+
+    // Children in the application's order; nothing when unreadable.
+    std::optional<std::vector<std::shared_ptr<Element>>> children(const std::shared_ptr<Element>& e) {
         std::vector<std::shared_ptr<Element>> list;
-        for (gint i = 0; i < count && !stalled; ++i) {
-            AtspiAccessible* child = call(stalled, [&] { return atspi_accessible_get_child_at_index(of.object(), i, nullptr); });
-            if (child) list.push_back(wrap(child, of));
+        if (target_.snapshot)
+            if (auto paths = target_.snapshot->childrenOf(e->path)) {
+                for (std::size_t i = 0; i < paths->size(); ++i)
+                    list.push_back(std::make_shared<Element>((*paths)[i], e, static_cast<int>(i)));
+                return list;
+            }
+        AtspiAccessible* o = object(*e);
+        if (!o) return std::nullopt;
+        GError* raw = nullptr;
+        const gint count = (*this)([&] { return atspi_accessible_get_child_count(o, &raw); });
+        ErrorRef error(raw);
+        if (error || count < 0 || stalled()) return std::nullopt;
+        for (gint i = 0; i < count && !stalled(); ++i) {
+            AtspiAccessible* child = (*this)([&] { return atspi_accessible_get_child_at_index(o, i, nullptr); });
+            if (child) list.push_back(std::make_shared<Element>(GRef<AtspiAccessible>(child), e->target));
         }
-        if (stalled) return std::nullopt;
+        if (stalled()) return std::nullopt;
         return list;
     }
 
     // A combo box's editable TEXT child, which holds its value.
-    std::shared_ptr<Element> editorOf(Element& combo) {
-        bool& stalled = stalled_;
-        if (!combo.editor) {
+    std::shared_ptr<Element> editor(const std::shared_ptr<Element>& combo) {
+        if (!combo->editor) {
             std::shared_ptr<Element> found;
-            if (auto children = childrenOf(combo))
-                for (auto& child : *children) {
-                    auto role = roleOf(*child);
-                    if (role && (*role == ATSPI_ROLE_TEXT || *role == ATSPI_ROLE_ENTRY)) {
+            if (auto list = children(combo))
+                for (auto& child : *list) {
+                    auto r = role(*child);
+                    if (r == ATSPI_ROLE_TEXT || r == ATSPI_ROLE_ENTRY) {
                         found = child;
                         break;
                     }
                 }
-            if (stalled) return nullptr;
-            combo.editor = found;
+            if (stalled()) return nullptr;
+            combo->editor = found;
         }
-        return *combo.editor;
+        return *combo->editor;
+    }
+
+    std::optional<ScreenBox> box(Element& e) {
+        AtspiAccessible* o = object(e);
+        if (!o) return std::nullopt;
+        GRef<AtspiComponent> component((*this)([&] { return atspi_accessible_get_component_iface(o); }));
+        if (!component) return std::nullopt;
+        GError* raw = nullptr;
+        std::unique_ptr<AtspiRect, GFree> rect(
+            (*this)([&] { return atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_WINDOW, &raw); }));
+        ErrorRef error(raw);
+        if (!rect || error) return std::nullopt;
+        return ScreenBox{rect->x, rect->y, rect->width, rect->height};
+    }
+
+    void takeSnapshot(Element& app) {
+        if (target_.snapshotTried || !owner_.snapshots_ || !app.known()) return;
+        target_.snapshotTried = true;
+        AtspiApplication* application = ATSPI_OBJECT(app.known())->app;
+        if (!application || !application->bus || !application->bus_name) return;
+        bool timedOut = false;
+        target_.snapshot = (*this)([&] {
+            return Snapshot::read(application->bus, application->bus_name, Library::instance().timeoutMs(), timedOut);
+        });
+        if (timedOut) target_.unresponsive = true;
     }
 
 private:
-    double timeout_;
-    std::atomic<long>& calls_;
-    bool& stalled_;
+    const AtspiAccessibility& owner_;
+    Target& target_;
 };
 
+namespace {
 
-AtspiAccessibility::AtspiAccessibility(double callTimeoutSeconds) : callTimeoutSeconds_(callTimeoutSeconds) {
+bool isInputRole(AtspiRole role) {
+    return role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_PASSWORD_TEXT ||
+           role == ATSPI_ROLE_COMBO_BOX;
+}
+bool isStaticTextRole(AtspiRole role) { return role == ATSPI_ROLE_LABEL || role == ATSPI_ROLE_STATIC; }
+
+}  // namespace
+
+AtspiAccessibility::AtspiAccessibility(double callTimeoutSeconds, bool snapshots)
+    : callTimeoutSeconds_(callTimeoutSeconds), snapshots_(snapshots) {
     auto& library = Library::instance();
     auto guard = library.lock();
     library.setTimeout(callTimeoutSeconds_);
 }
 
-AtspiAccessibility::Element& AtspiAccessibility::element(const ElementRef& ref) const {
-    return static_cast<Element&>(*ref);
+std::shared_ptr<AtspiAccessibility::Element> AtspiAccessibility::element(const ElementRef& ref) const {
+    return std::static_pointer_cast<Element>(ref);
 }
 
 ElementRef AtspiAccessibility::application(pid_t pid) {
@@ -236,230 +492,174 @@ void AtspiAccessibility::setMessagingTimeout(const ElementRef&, double seconds) 
     library.setTimeout(std::min(seconds, callTimeoutSeconds_));
 }
 
-namespace {
-
-bool hasState(AtspiAccessible* object, AtspiStateType state) {
-    GRef<AtspiStateSet> states(atspi_accessible_get_state_set(object));
-    return states && atspi_state_set_contains(states.get(), state);
-}
-
-bool isInputRole(AtspiRole role) {
-    return role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_PASSWORD_TEXT ||
-           role == ATSPI_ROLE_COMBO_BOX;
-}
-bool isStaticTextRole(AtspiRole role) { return role == ATSPI_ROLE_LABEL || role == ATSPI_ROLE_STATIC; }
-
-std::optional<std::string> textOf(AtspiAccessible* object, GError** error) {
-    GRef<AtspiText> text(atspi_accessible_get_text_iface(object));
-    if (!text) return std::nullopt;
-    GString_ contents(atspi_text_get_text(text.get(), 0, -1, error));
-    if (!contents) return std::nullopt;
-    return std::string(contents.get());
-}
-
-}  // namespace
-
 int AtspiAccessibility::setAttribute(const ElementRef& ref, Attribute attribute, const Value& value) {
-    if (attribute == Attribute::manualAccessibility || attribute == Attribute::enhancedUserInterface) {
-        // Toolkits expose their trees while the accessibility bus says it is
-        // enabled; this asks the session bus, never the target.
-        ErrorRef error;
-        GError* raw = nullptr;
-        GRef<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw));
-        error.reset(raw);
-        if (!bus) return failure;
-        auto call = [&](const char* method, GVariant* parameters) {
-            GError* e = nullptr;
-            GVariant* reply = g_dbus_connection_call_sync(bus.get(), "org.a11y.Bus", "/org/a11y/bus",
-                                                          "org.freedesktop.DBus.Properties", method, parameters,
-                                                          nullptr, G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, &e);
-            ErrorRef owned(e);
-            return reply;
-        };
-        GVariant* reply = call("Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"));
-        bool enabled = false;
-        if (reply) {
-            GVariant* boxed = nullptr;
-            g_variant_get(reply, "(v)", &boxed);
-            enabled = boxed && g_variant_get_boolean(boxed);
-            if (boxed) g_variant_unref(boxed);
-            g_variant_unref(reply);
-        }
-        if (enabled) return success;
-        reply = call("Set", g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE)));
-        if (!reply) return failure;
-        g_variant_unref(reply);
-        return success;
-    }
+    if (attribute == Attribute::manualAccessibility || attribute == Attribute::enhancedUserInterface)
+        return enableAccessibilityBus() ? success : failure;
     if (attribute != Attribute::value) return attributeUnsupported;
     const auto* text = std::get_if<std::string>(&value);
     if (!text) return illegalArgument;
 
     auto guard = Library::instance().lock();
-    Element& e = element(ref);
-    if (!e.object()) return invalidElement;
-    if (e.target().unresponsive) return cannotComplete;
-    Calls call(callTimeoutSeconds_, calls_, e.target().unresponsive);
-    AtspiAccessible* writable = e.object();
-    std::shared_ptr<Element> editorKeep;
-    if (e.editor && *e.editor) {
-        editorKeep = *e.editor;
-        writable = editorKeep->object();
-    }
-    GRef<AtspiEditableText> editable(call(e.target().unresponsive, [&] { return atspi_accessible_get_editable_text_iface(writable); }));
-    if (!editable) return e.target().unresponsive ? cannotComplete : attributeUnsupported;
+    auto e = element(ref);
+    if (e->target->unresponsive) return cannotComplete;
+    Calls call(*this, *e->target);
+    std::shared_ptr<Element> holder = e;
+    if (call.role(*e) == ATSPI_ROLE_COMBO_BOX) holder = call.editor(e);
+    AtspiAccessible* object = holder ? call.object(*holder) : nullptr;
+    if (!object) return call.stalled() ? cannotComplete : invalidElement;
+    GRef<AtspiEditableText> editable(call([&] { return atspi_accessible_get_editable_text_iface(object); }));
+    if (!editable) return call.stalled() ? cannotComplete : attributeUnsupported;
     GError* raw = nullptr;
-    const gboolean done = call(e.target().unresponsive, [&] {
-        return atspi_editable_text_set_text_contents(editable.get(), text->c_str(), &raw);
-    });
+    const gboolean done = call([&] { return atspi_editable_text_set_text_contents(editable.get(), text->c_str(), &raw); });
     ErrorRef error(raw);
-    if (e.target().unresponsive) return cannotComplete;
+    if (call.stalled()) return cannotComplete;
     return done && !error ? success : failure;
+}
+
+bool AtspiAccessibility::enableAccessibilityBus() {
+    // Toolkits expose their trees while the accessibility bus says it is
+    // enabled; this asks the session bus, never the target.
+    GError* raw = nullptr;
+    GRef<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw));
+    ErrorRef error(raw);
+    if (!bus) return false;
+    auto call = [&](const char* method, GVariant* parameters) {
+        GError* e = nullptr;
+        VariantRef reply(g_dbus_connection_call_sync(bus.get(), "org.a11y.Bus", "/org/a11y/bus",
+                                                     "org.freedesktop.DBus.Properties", method, parameters, nullptr,
+                                                     G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, &e));
+        ErrorRef owned(e);
+        return reply;
+    };
+    if (auto reply = call("Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"))) {
+        GVariant* boxed = nullptr;
+        g_variant_get(reply.get(), "(v)", &boxed);
+        VariantRef owned(boxed);
+        if (boxed && g_variant_is_of_type(boxed, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(boxed)) return true;
+    }
+    return call("Set", g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE))) != nullptr;
 }
 
 Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute attribute) {
     auto guard = Library::instance().lock();
-    Element& e = element(ref);
-    if (!e.object()) return {invalidElement, {}};
-    Target& target = e.target();
-    if (target.unresponsive) return {cannotComplete, {}};
-    Calls call(callTimeoutSeconds_, calls_, target.unresponsive);
-    bool& stalled = target.unresponsive;
-    auto roleOf = [&](Element& of) { return call.roleOf(of); };
-    auto childrenOf = [&](Element& of) { return call.childrenOf(of); };
-    auto editorOf = [&](Element& of) { return call.editorOf(of); };
-    auto wrap = [&](AtspiAccessible* object) { return call.wrap(object, e); };
-    auto stalledOr = [&](int status) { return Reading{stalled ? static_cast<int>(cannotComplete) : status, {}}; };
+    auto e = element(ref);
+    if (e->isApplication && !e->known()) return {invalidElement, {}};
+    if (e->target->unresponsive) return {cannotComplete, {}};
+    Calls call(*this, *e->target);
+    auto failed = [&](int status) { return Reading{call.stalled() ? static_cast<int>(cannotComplete) : status, {}}; };
 
     switch (attribute) {
         case Attribute::focusedWindow:
         case Attribute::windows: {
-            if (!e.isApplication()) return {attributeUnsupported, {}};
-            auto windows = childrenOf(e);
-            if (!windows) return stalledOr(failure);
-            std::vector<ElementRef> list(windows->begin(), windows->end());
-            if (attribute == Attribute::windows) return {success, list};
+            if (!e->isApplication) return {attributeUnsupported, {}};
+            call.takeSnapshot(*e);
+            if (call.stalled()) return failed(failure);
+            auto windows = call.children(e);
+            if (!windows) return failed(failure);
+            if (attribute == Attribute::windows) return {success, std::vector<ElementRef>(windows->begin(), windows->end())};
             for (auto& window : *windows) {
-                const bool active = call(stalled, [&] { return hasState(window->object(), ATSPI_STATE_ACTIVE); });
-                if (stalled) return stalledOr(failure);
+                const bool active = call.hasState(*window, ATSPI_STATE_ACTIVE);
+                if (call.stalled()) return failed(failure);
                 if (active) return {success, ElementRef(window)};
             }
             return {noValue, {}};
         }
         case Attribute::role: {
-            auto role = roleOf(e);
-            if (!role) return stalledOr(failure);
+            auto role = call.role(*e);
+            if (!role) return failed(failure);
             if (isStaticTextRole(*role)) return {success, std::string(Role::staticText)};
             if (*role == ATSPI_ROLE_COMBO_BOX) return {success, std::string(Role::comboBox)};
             if (*role == ATSPI_ROLE_TEXT || *role == ATSPI_ROLE_ENTRY || *role == ATSPI_ROLE_PASSWORD_TEXT) {
-                const bool multiLine = call(stalled, [&] { return hasState(e.object(), ATSPI_STATE_MULTI_LINE); });
-                if (stalled) return stalledOr(failure);
+                const bool multiLine = call.hasState(*e, ATSPI_STATE_MULTI_LINE);
+                if (call.stalled()) return failed(failure);
                 return {success, std::string(multiLine ? Role::textArea : Role::textField)};
             }
-            GString_ name(atspi_role_get_name(*role));
+            GText name(atspi_role_get_name(*role));
             return {success, std::string(name ? name.get() : "unknown")};
         }
         case Attribute::subrole: {
-            auto role = roleOf(e);
-            if (!role) return stalledOr(failure);
+            auto role = call.role(*e);
+            if (!role) return failed(failure);
             if (*role == ATSPI_ROLE_PASSWORD_TEXT) return {success, std::string(Subrole::secureTextField)};
             return {noValue, {}};
         }
         case Attribute::value: {
-            auto role = roleOf(e);
-            if (!role) return stalledOr(failure);
-            AtspiAccessible* holder = e.object();
-            std::shared_ptr<Element> editor;
+            auto role = call.role(*e);
+            if (!role) return failed(failure);
+            std::shared_ptr<Element> holder = e;
             if (*role == ATSPI_ROLE_COMBO_BOX) {
-                editor = editorOf(e);
-                if (!editor) return stalledOr(noValue);
-                holder = editor->object();
-            }
-            if (!isInputRole(*role)) {
+                holder = call.editor(e);
+                if (!holder) return failed(noValue);
+            } else if (!isInputRole(*role)) {
                 // Static texts and labelling elements: the name, else the text.
-                GError* raw = nullptr;
-                GString_ name(call(stalled, [&] { return atspi_accessible_get_name(holder, &raw); }));
-                ErrorRef error(raw);
-                if (stalled) return stalledOr(failure);
-                if (name && *name) return {success, withoutObjectReplacement(name.get())};
+                auto name = call.name(*e);
+                if (call.stalled()) return failed(failure);
+                if (name && !name->empty()) return {success, withoutObjectReplacement(*name)};
             }
-            GError* raw = nullptr;
-            auto text = call(stalled, [&] { return textOf(holder, &raw); });
-            ErrorRef error(raw);
-            if (!text) return stalledOr(error ? failure : noValue);
+            bool readFailed = false;
+            auto text = call.text(*holder, readFailed);
+            if (!text) return failed(readFailed ? failure : noValue);
             return {success, withoutObjectReplacement(*text)};
         }
         case Attribute::title:
         case Attribute::description: {
-            GError* raw = nullptr;
-            GString_ text(call(stalled, [&] {
-                return attribute == Attribute::title ? atspi_accessible_get_name(e.object(), &raw)
-                                                     : atspi_accessible_get_description(e.object(), &raw);
-            }));
-            ErrorRef error(raw);
-            if (!text) return stalledOr(failure);
-            return {success, std::string(text.get())};
+            auto text = call.name(*e, attribute == Attribute::description);
+            if (!text) return failed(failure);
+            return {success, *text};
         }
         case Attribute::titleElement: {
+            AtspiAccessible* object = call.object(*e);
+            if (!object) return failed(failure);
             GError* raw = nullptr;
             std::unique_ptr<GArray, RelationsFree> relations(
-                call(stalled, [&] { return atspi_accessible_get_relation_set(e.object(), &raw); }));
+                call([&] { return atspi_accessible_get_relation_set(object, &raw); }));
             ErrorRef error(raw);
-            if (!relations) return stalledOr(failure);
+            if (!relations) return failed(failure);
             for (guint i = 0; i < relations->len; ++i) {
                 AtspiRelation* relation = g_array_index(relations.get(), AtspiRelation*, i);
                 if (atspi_relation_get_relation_type(relation) == ATSPI_RELATION_LABELLED_BY &&
                     atspi_relation_get_n_targets(relation) > 0)
                     if (AtspiAccessible* label = atspi_relation_get_target(relation, 0))
-                        return {success, ElementRef(wrap(label))};
+                        return {success, ElementRef(std::make_shared<Element>(GRef<AtspiAccessible>(label), e->target))};
             }
             return {noValue, {}};
         }
         case Attribute::help:
             return {attributeUnsupported, {}};
         case Attribute::placeholder: {
+            AtspiAccessible* object = call.object(*e);
+            if (!object) return failed(failure);
             GError* raw = nullptr;
             std::unique_ptr<GHashTable, HashUnref> attributes(
-                call(stalled, [&] { return atspi_accessible_get_attributes(e.object(), &raw); }));
+                call([&] { return atspi_accessible_get_attributes(object, &raw); }));
             ErrorRef error(raw);
-            if (!attributes) return stalledOr(failure);
+            if (!attributes) return failed(failure);
             for (const char* key : {"placeholder-text", "placeholder"})
                 if (auto* v = static_cast<const char*>(g_hash_table_lookup(attributes.get(), key)))
                     return {success, std::string(v)};
             return {noValue, {}};
         }
         case Attribute::children: {
-            auto children = childrenOf(e);
-            if (!children) return stalledOr(failure);
+            auto children = call.children(e);
+            if (!children) return failed(failure);
             // A combo box's editor stands for the combo box itself.
-            auto role = roleOf(e);
-            if (role == ATSPI_ROLE_COMBO_BOX)
-                if (auto editor = editorOf(e))
-                    std::erase_if(*children, [&](const auto& c) { return c->object() == editor->object(); });
+            if (call.role(*e) == ATSPI_ROLE_COMBO_BOX)
+                if (auto editor = call.editor(e))
+                    std::erase_if(*children, [&](const auto& c) { return c->path == editor->path; });
             // Where captions and inputs are siblings, read them as a person does.
             bool hasText = false, hasInput = false;
             for (auto& child : *children) {
-                auto childRole = roleOf(*child);
-                if (stalled) return stalledOr(failure);
-                if (!childRole) continue;
-                hasText |= isStaticTextRole(*childRole);
-                hasInput |= isInputRole(*childRole);
+                auto role = call.role(*child);
+                if (call.stalled()) return failed(failure);
+                if (!role) continue;
+                hasText |= isStaticTextRole(*role);
+                hasInput |= isInputRole(*role);
             }
             if (hasText && hasInput) {
                 std::vector<std::optional<ScreenBox>> boxes;
                 for (auto& child : *children) {
-                    std::optional<ScreenBox> box;
-                    GRef<AtspiComponent> component(atspi_accessible_get_component_iface(child->object()));
-                    if (component) {
-                        GError* rawExtents = nullptr;
-                        std::unique_ptr<AtspiRect, GFree> rect(call(stalled, [&] {
-                            return atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_WINDOW, &rawExtents);
-                        }));
-                        ErrorRef extentsError(rawExtents);
-                        if (rect && !extentsError) box = ScreenBox{rect->x, rect->y, rect->width, rect->height};
-                    }
-                    if (stalled) return stalledOr(failure);
-                    boxes.push_back(box);
+                    boxes.push_back(call.box(*child));
+                    if (call.stalled()) return failed(failure);
                 }
                 std::vector<std::shared_ptr<Element>> ordered;
                 for (std::size_t i : readingOrder(boxes)) ordered.push_back((*children)[i]);
@@ -477,23 +677,12 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
 bool AtspiAccessibility::isSettable(const ElementRef& ref, Attribute attribute) {
     if (attribute != Attribute::value) return false;
     auto guard = Library::instance().lock();
-    Element& e = element(ref);
-    if (!e.object() || e.target().unresponsive) return false;
-    Calls call(callTimeoutSeconds_, calls_, e.target().unresponsive);
-    bool& stalled = e.target().unresponsive;
-    AtspiAccessible* holder = e.object();
-    std::shared_ptr<Element> editor;
-    if (call.roleOf(e) == ATSPI_ROLE_COMBO_BOX) {
-        editor = call.editorOf(e);
-        if (!editor) return false;
-        holder = editor->object();
-    }
-    GRef<AtspiEditableText> editable(call(stalled, [&] { return atspi_accessible_get_editable_text_iface(holder); }));
-    if (!editable || stalled) return false;
-    GRef<AtspiStateSet> states(call(stalled, [&] { return atspi_accessible_get_state_set(holder); }));
-    if (!states || stalled) return false;
-    return atspi_state_set_contains(states.get(), ATSPI_STATE_EDITABLE) &&
-           !atspi_state_set_contains(states.get(), ATSPI_STATE_READ_ONLY);
+    auto e = element(ref);
+    if (e->target->unresponsive) return false;
+    Calls call(*this, *e->target);
+    std::shared_ptr<Element> holder = e;
+    if (call.role(*e) == ATSPI_ROLE_COMBO_BOX) holder = call.editor(e);
+    return holder && call.settable(*holder);
 }
 
 }  // namespace vell::platform

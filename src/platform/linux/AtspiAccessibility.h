@@ -13,6 +13,9 @@
 // - Siblings that mix static texts and inputs are listed in reading order
 //   (from their on-screen extents), so a caption is met before its input even
 //   where a container lists its children in reverse (GtkGrid).
+// - A walk starts by reading the application's own cache of its tree in one
+//   request (roles, names, states, children); only what is read of inputs and
+//   captions costs a round trip each. Elements the cache lacks are asked live.
 // - Every call gives up after a short time-out, and once a target has failed
 //   to answer in time every later call on it fails at once: a hung or vanished
 //   application cannot stall a fill.
@@ -32,8 +35,9 @@ namespace vell::platform {
 
 class AtspiAccessibility final : public Accessibility {
 public:
-    // `callTimeoutSeconds` bounds every request to another application.
-    explicit AtspiAccessibility(double callTimeoutSeconds = 0.4);
+    // `callTimeoutSeconds` bounds every request to another application;
+    // `snapshots` false asks every element live (for comparisons).
+    explicit AtspiAccessibility(double callTimeoutSeconds = 0.4, bool snapshots = true);
 
     ElementRef application(pid_t pid) override;
     void setMessagingTimeout(const ElementRef& element, double seconds) override;
@@ -50,10 +54,12 @@ private:
     struct Target;
     class Calls;
 
-    Element& element(const ElementRef& ref) const;
+    std::shared_ptr<Element> element(const ElementRef& ref) const;
+    static bool enableAccessibilityBus();
 
     double callTimeoutSeconds_;
-    std::atomic<long> calls_{0};
+    bool snapshots_;
+    mutable std::atomic<long> calls_{0};
 };
 
 }  // namespace vell::platform

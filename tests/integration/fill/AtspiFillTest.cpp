@@ -119,6 +119,18 @@ TEST_F(AtspiFillTest, WritesValuesTheFormSeesAndUndoPutsTheOriginalsBack) {
     EXPECT_EQ(form->values(), before);
 }
 
+TEST_F(AtspiFillTest, ReadingTheApplicationsCacheGivesTheSameFieldsAsAskingEveryElement) {
+    auto fromCache = enumerateWhenReady(sampleForm.size());
+    vell::platform::AtspiAccessibility live(0.4, false);
+    FillEngine liveEngine(live);
+    auto asked = liveEngine.enumerate(form->pid(), 40);
+    ASSERT_EQ(fromCache.size(), asked.size());
+    for (std::size_t i = 0; i < asked.size(); ++i) EXPECT_EQ(describe(fromCache[i]), describe(asked[i]));
+    EXPECT_LT(ax.calls(), live.calls());
+    std::printf("library calls for the sample form: %ld from the cache, %ld asking every element\n", ax.calls(),
+                live.calls());
+}
+
 TEST_F(AtspiFillTest, DiagnoseSeesTheWindow) {
     enumerateWhenReady(sampleForm.size());
     auto report = engine.diagnose(form->pid());
