@@ -79,25 +79,29 @@ std::string pathOf(AtspiAccessible* object) {
     return path ? path : "";
 }
 
+constexpr int snapshotTimeoutMs = 2000;
 constexpr const char* textInterface = "org.a11y.atspi.Text";
 constexpr const char* editableTextInterface = "org.a11y.atspi.EditableText";
 
 // ---- the library, once per process ------------------------------------------------------
 
-// libatspi keeps process-wide state; all calls go through this one lock, and
-// its bus messages are dispatched on a private context drained under the lock.
+// libatspi keeps process-wide state; all calls go through this one lock
+// (recursive, since releasing an element takes it too, also from inside a
+// call), and its bus messages are dispatched on a private context drained
+// under the lock.
 class Library {
 public:
     static Library& instance() {
         static Library* library = new Library();  // lives as long as the process
         return *library;
     }
-    std::unique_lock<std::mutex> lock() {
+    std::unique_lock<std::recursive_mutex> lock() {
         std::unique_lock guard(mutex_);
         while (g_main_context_iteration(context_, FALSE)) {
         }
         return guard;
     }
+    std::unique_lock<std::recursive_mutex> hold() { return std::unique_lock(mutex_); }
     void setTimeout(double seconds) {
         const int ms = std::max(1, static_cast<int>(seconds * 1000));
         if (ms == timeoutMs_) return;
@@ -112,7 +116,7 @@ private:
         atspi_init();
         atspi_set_main_context(context_);
     }
-    std::mutex mutex_;
+    std::recursive_mutex mutex_;
     GMainContext* context_;
     int timeoutMs_ = -1;
 };
@@ -163,18 +167,35 @@ struct Snapshot {
         return paths;
     }
 
-    // Reads the application's cache; nothing when it does not answer in the
-    // expected shape.
-    static std::optional<Snapshot> read(DBusConnection* bus, const char* busName, int timeoutMs, bool& timedOut) {
+    // Whether the application answers a ping within the time-out. (libatspi's
+    // own calls over a direct connection wait up to twice their time-out.)
+    static bool answers(DBusConnection* bus, const char* busName, int timeoutMs) {
+        MessageRef ping(dbus_message_new_method_call(busName, "/org/a11y/atspi/accessible/root",
+                                                     "org.freedesktop.DBus.Peer", "Ping"));
+        if (!ping) return false;
+        DBusError error;
+        dbus_error_init(&error);
+        MessageRef reply(dbus_connection_send_with_reply_and_block(bus, ping.get(), timeoutMs, &error));
+        const bool answered = !dbus_error_is_set(&error) ||
+                              (std::strcmp(error.name, DBUS_ERROR_NO_REPLY) != 0 &&
+                               std::strcmp(error.name, DBUS_ERROR_TIMEOUT) != 0 &&
+                               std::strcmp(error.name, DBUS_ERROR_SERVICE_UNKNOWN) != 0 &&
+                               std::strcmp(error.name, DBUS_ERROR_DISCONNECTED) != 0);
+        dbus_error_free(&error);
+        return answered;
+    }
+
+    // Reads the application's cache; nothing when it does not answer in time
+    // or in the expected shape (`gone` tells when it is no longer there).
+    static std::optional<Snapshot> read(DBusConnection* bus, const char* busName, int timeoutMs, bool& gone) {
         MessageRef call(dbus_message_new_method_call(busName, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"));
         if (!call) return std::nullopt;
         DBusError error;
         dbus_error_init(&error);
         MessageRef reply(dbus_connection_send_with_reply_and_block(bus, call.get(), timeoutMs, &error));
         if (dbus_error_is_set(&error)) {
-            timedOut = std::strcmp(error.name, DBUS_ERROR_NO_REPLY) == 0 || std::strcmp(error.name, DBUS_ERROR_TIMEOUT) == 0 ||
-                       std::strcmp(error.name, DBUS_ERROR_SERVICE_UNKNOWN) == 0 ||
-                       std::strcmp(error.name, DBUS_ERROR_DISCONNECTED) == 0;
+            gone = std::strcmp(error.name, DBUS_ERROR_SERVICE_UNKNOWN) == 0 ||
+                   std::strcmp(error.name, DBUS_ERROR_DISCONNECTED) == 0;
             dbus_error_free(&error);
             return std::nullopt;
         }
@@ -246,9 +267,15 @@ struct Snapshot {
 // ---- elements ---------------------------------------------------------------------------
 
 // One application as a target of one walk: its snapshot, and whether it has
-// stopped answering (then every later call on it fails at once).
+// stopped answering. For a few seconds after it failed to answer, every call
+// on it fails at once; after that it is asked again, so a target that was
+// only busy can still be written to and restored.
 struct AtspiAccessibility::Target {
-    bool unresponsive = false;
+    static constexpr std::chrono::seconds quiet{3};
+    std::optional<std::chrono::steady_clock::time_point> stalledAt;
+    void markUnresponsive() { stalledAt = std::chrono::steady_clock::now(); }
+    bool unresponsive() const { return stalledAt && std::chrono::steady_clock::now() - *stalledAt < quiet; }
+
     bool snapshotTried = false;
     std::optional<Snapshot> snapshot;
 };
@@ -262,6 +289,14 @@ public:
     // when something must be asked of it, as the parent's child at `index`.
     Element(std::string path, std::shared_ptr<Element> parent, int index)
         : path(std::move(path)), target(parent->target), parent_(std::move(parent)), index_(index) {}
+    // Handles are dropped on any thread; the library object goes under the lock.
+    ~Element() override {
+        auto guard = Library::instance().hold();
+        object_.reset();
+        parent_.reset();
+    }
+    Element(const Element&) = delete;
+    Element& operator=(const Element&) = delete;
 
     const std::string path;
     const std::shared_ptr<Target> target;
@@ -289,7 +324,7 @@ class AtspiAccessibility::Calls {
 public:
     Calls(const AtspiAccessibility& owner, Target& target) : owner_(owner), target_(target) {}
 
-    bool stalled() const { return target_.unresponsive; }
+    bool stalled() const { return target_.unresponsive(); }
 
     template <typename F>
     auto operator()(F&& call) {
@@ -297,7 +332,7 @@ public:
         const auto start = std::chrono::steady_clock::now();
         auto result = call();
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        if (took.count() >= owner_.callTimeoutSeconds_ * 0.75) target_.unresponsive = true;
+        if (took.count() >= owner_.callTimeoutSeconds_ * 0.75) target_.markUnresponsive();
         return result;
     }
 
@@ -433,11 +468,18 @@ public:
         target_.snapshotTried = true;
         AtspiApplication* application = ATSPI_OBJECT(app.known())->app;
         if (!application || !application->bus || !application->bus_name) return;
-        bool timedOut = false;
-        target_.snapshot = (*this)([&] {
-            return Snapshot::read(application->bus, application->bus_name, Library::instance().timeoutMs(), timedOut);
-        });
-        if (timedOut) target_.unresponsive = true;
+        // A short question first: a stopped or vanished target is found out
+        // within the short time-out. A live one may take longer to describe a
+        // large tree; past the longer limit, the walk asks element by element.
+        ++owner_.calls_;
+        if (!Snapshot::answers(application->bus, application->bus_name, Library::instance().timeoutMs())) {
+            target_.markUnresponsive();
+            return;
+        }
+        ++owner_.calls_;
+        bool gone = false;
+        target_.snapshot = Snapshot::read(application->bus, application->bus_name, snapshotTimeoutMs, gone);
+        if (gone) target_.markUnresponsive();
     }
 
 private:
@@ -501,7 +543,7 @@ int AtspiAccessibility::setAttribute(const ElementRef& ref, Attribute attribute,
 
     auto guard = Library::instance().lock();
     auto e = element(ref);
-    if (e->target->unresponsive) return cannotComplete;
+    if (e->target->unresponsive()) return cannotComplete;
     Calls call(*this, *e->target);
     std::shared_ptr<Element> holder = e;
     if (call.role(*e) == ATSPI_ROLE_COMBO_BOX) holder = call.editor(e);
@@ -544,7 +586,7 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
     auto guard = Library::instance().lock();
     auto e = element(ref);
     if (e->isApplication && !e->known()) return {invalidElement, {}};
-    if (e->target->unresponsive) return {cannotComplete, {}};
+    if (e->target->unresponsive()) return {cannotComplete, {}};
     Calls call(*this, *e->target);
     auto failed = [&](int status) { return Reading{call.stalled() ? static_cast<int>(cannotComplete) : status, {}}; };
 
@@ -678,7 +720,7 @@ bool AtspiAccessibility::isSettable(const ElementRef& ref, Attribute attribute) 
     if (attribute != Attribute::value) return false;
     auto guard = Library::instance().lock();
     auto e = element(ref);
-    if (e->target->unresponsive) return false;
+    if (e->target->unresponsive()) return false;
     Calls call(*this, *e->target);
     std::shared_ptr<Element> holder = e;
     if (call.role(*e) == ATSPI_ROLE_COMBO_BOX) holder = call.editor(e);

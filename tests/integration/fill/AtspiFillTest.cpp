@@ -151,4 +151,32 @@ TEST_F(AtspiFillTest, AStoppedTargetDoesNotStallTheWalk) {
     EXPECT_EQ(enumerateWhenReady(sampleForm.size()).size(), sampleForm.size());
 }
 
+TEST_F(AtspiFillTest, WritingToAStoppedTargetFailsQuicklyAndItCanBeRestoredOnceItRuns) {
+    auto fields = enumerateWhenReady(sampleForm.size());
+    ASSERT_EQ(fields.size(), sampleForm.size());
+    const auto before = form->values();
+    ::kill(form->pid(), SIGSTOP);
+    const auto start = std::chrono::steady_clock::now();
+    auto outcomes = engine.apply({{"f0", "A"}, {"f1", "B"}, {"f4", "C"}, {"f5", "D"}}, fields);
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+    ::kill(form->pid(), SIGCONT);
+    std::printf("apply of 4 values to a stopped target took %.3f s\n", took.count());
+    EXPECT_LT(took.count(), 2.0);
+    ASSERT_EQ(outcomes.size(), 4u);
+    for (const auto& outcome : outcomes) EXPECT_EQ(outcome.result, FillEngine::Applied::failed);
+    // Only the first write was sent; the target may still carry it out once it
+    // runs again. The others were never sent.
+    auto during = form->values();
+    EXPECT_EQ(during["email"], before["email"]);
+    EXPECT_EQ(during["company"], before["company"]);
+
+    // Once it runs again, a fresh fill reaches it.
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    auto again = engine.apply({{"f0", "A"}}, fields);
+    ASSERT_EQ(again.size(), 1u);
+    EXPECT_EQ(again[0].result, FillEngine::Applied::applied);
+    engine.undo(fields, again);
+    EXPECT_EQ(form->values(), before);
+}
+
 }  // namespace
