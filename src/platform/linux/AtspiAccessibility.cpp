@@ -387,13 +387,16 @@ public:
     std::optional<std::string> text(Element& e, bool& failed) {
         if (auto* i = item(e); i && !i->implements(textInterface)) return std::nullopt;
         AtspiAccessible* o = object(e);
-        if (!o) return failed = true, std::nullopt;
-        GRef<AtspiText> text((*this)([&] { return atspi_accessible_get_text_iface(o); }));
-        if (!text) return std::nullopt;
+        GRef<AtspiText> text(o ? (*this)([&] { return atspi_accessible_get_text_iface(o); }) : nullptr);
+        if (!text) {
+            failed = !o;
+            return std::nullopt;
+        }
         GError* raw = nullptr;
         GText contents((*this)([&] { return atspi_text_get_text(text.get(), 0, -1, &raw); }));
         ErrorRef error(raw);
-        if (!contents) return failed = true, std::nullopt;
+        failed = !contents;
+        if (!contents) return std::nullopt;
         return std::string(contents.get());
     }
 

@@ -80,6 +80,11 @@ TEST_F(FillServiceTest, BodyIsCompactUtf8AndAnEmptyListIsSentAsAnArray) {
               "{\"fields\":[],\"transcript\":\"caf\u00e9 \U0001F600\"}");
 }
 
+TEST_F(FillServiceTest, TextThatIsNotUtf8IsSentWithReplacementCharacters) {
+    auto body = FillService::requestBody({{"transcript", "ok"}}, {field("f0", "Na\xffme", std::nullopt, std::nullopt)});
+    EXPECT_EQ(body, "{\"fields\":[{\"id\":\"f0\",\"label\":\"Na\uFFFDme\",\"type\":\"text\"}],\"transcript\":\"ok\"}");
+}
+
 TEST_F(FillServiceTest, NoTokenMeansNoRequest) {
     session.token.reset();
     auto task = service.send({{"transcript", "x"}}, {});
