@@ -8,7 +8,12 @@
 
 #include "fill/FillEngine.h"
 #include "integration/fill/FormProcess.h"
+#include "platform/Async.h"
+#include "platform/Task.h"
 #include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/GlibMainLoop.h"
+
+#include <gtk/gtk.h>
 
 using vell::fill::FillEngine;
 using vell::test::FormProcess;
@@ -129,6 +134,39 @@ TEST_F(AtspiFillTest, ReadingTheApplicationsCacheGivesTheSameFieldsAsAskingEvery
     EXPECT_LT(ax.calls(), live.calls());
     std::printf("library calls for the sample form: %ld from the cache, %ld asking every element\n", ax.calls(),
                 live.calls());
+}
+
+// Reads the form, writes one value and puts it back, all on a background thread.
+vell::Task<std::size_t> fillInTheBackground(vell::platform::MainLoop& loop, FillEngine& engine, pid_t pid) {
+    auto work = [&engine, pid] {
+        std::vector<FillEngine::Field> fields;
+        for (int attempt = 0; attempt < 100 && fields.size() < sampleForm.size(); ++attempt) {
+            fields = engine.enumerate(pid, 40);
+            if (fields.size() < sampleForm.size()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        auto outcomes = engine.apply({{"f4", "From the background"}}, fields);
+        engine.undo(fields, outcomes);
+        return fields.size();
+    };
+    co_return co_await vell::onBackground(loop, std::move(work));
+}
+
+// As in the program: a GTK process with its own accessible window, whose main
+// loop keeps running while the walk and the writes happen on a background thread.
+TEST_F(AtspiFillTest, WorksFromABackgroundThreadOfAGtkProgram) {
+    ASSERT_TRUE(gtk_init_check(nullptr, nullptr));
+    GtkWidget* own = gtk_window_new(GTK_WINDOW_TOPLEVEL);
+    gtk_container_add(GTK_CONTAINER(own), gtk_entry_new());
+    gtk_widget_show_all(own);
+    vell::platform::GlibMainLoop loop;
+    const pid_t pid = form->pid();
+
+    auto task = fillInTheBackground(loop, engine, pid);
+    EXPECT_TRUE(loop.runUntil([&] { return task.done(); }, 60));
+    ASSERT_TRUE(task.done());
+    EXPECT_EQ(task.get(), sampleForm.size());
+    EXPECT_EQ(form->values()["company"], "");
+    gtk_widget_destroy(own);
 }
 
 TEST_F(AtspiFillTest, DiagnoseSeesTheWindow) {
