@@ -1,17 +1,15 @@
 #include "platform/linux/AtspiAccessibility.h"
 
 #include <atspi/atspi.h>
-#include <dbus/dbus.h>
 #include <gio/gio.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <mutex>
 #include <optional>
-#include <unordered_map>
 
 #include "platform/ReadingOrder.h"
+#include "platform/linux/AtspiTreeSnapshot.h"
 
 namespace vell::platform {
 namespace {
@@ -51,13 +49,6 @@ struct RelationsFree {
         g_array_free(relations, TRUE);
     }
 };
-
-struct MessageUnref {
-    void operator()(DBusMessage* m) const {
-        if (m) dbus_message_unref(m);
-    }
-};
-using MessageRef = std::unique_ptr<DBusMessage, MessageUnref>;
 
 struct GVariantUnref {
     void operator()(GVariant* v) const {
@@ -121,146 +112,6 @@ private:
     int timeoutMs_ = -1;
 };
 
-// ---- one application's tree in a single request -------------------------------------
-
-// The application's own description of every element it has registered
-// (role, name, description, states, interfaces, parent and position), read in
-// one request at the start of a walk so the walk needs a round trip only for
-// what it reads of inputs and captions. Fresh for every walk.
-struct Snapshot {
-    struct Item {
-        std::string parent;
-        int index = -1;
-        int childCount = 0;
-        std::vector<std::string> interfaces;
-        std::string name;
-        AtspiRole role = ATSPI_ROLE_INVALID;
-        std::string description;
-        std::uint64_t states = 0;
-
-        bool has(AtspiStateType state) const { return (states >> static_cast<unsigned>(state)) & 1u; }
-        bool implements(const char* interface) const {
-            return std::find(interfaces.begin(), interfaces.end(), interface) != interfaces.end();
-        }
-    };
-
-    std::unordered_map<std::string, Item> items;
-    std::unordered_map<std::string, std::vector<std::pair<int, std::string>>> children;
-
-    const Item* find(const std::string& path) const {
-        auto it = items.find(path);
-        return it == items.end() ? nullptr : &it->second;
-    }
-    // The element's children in order, only when the snapshot holds all of them.
-    std::optional<std::vector<std::string>> childrenOf(const std::string& path) const {
-        const Item* item = find(path);
-        if (!item) return std::nullopt;
-        auto it = children.find(path);
-        const std::size_t have = it == children.end() ? 0 : it->second.size();
-        if (have != static_cast<std::size_t>(std::max(item->childCount, 0))) return std::nullopt;
-        std::vector<std::string> paths;
-        if (it == children.end()) return paths;
-        for (std::size_t i = 0; i < it->second.size(); ++i) {
-            if (it->second[i].first != static_cast<int>(i)) return std::nullopt;  // a gap: ask live
-            paths.push_back(it->second[i].second);
-        }
-        return paths;
-    }
-
-    // Whether the application answers a ping within the time-out. (libatspi's
-    // own calls over a direct connection wait up to twice their time-out.)
-    static bool answers(DBusConnection* bus, const char* busName, int timeoutMs) {
-        MessageRef ping(dbus_message_new_method_call(busName, "/org/a11y/atspi/accessible/root",
-                                                     "org.freedesktop.DBus.Peer", "Ping"));
-        if (!ping) return false;
-        DBusError error;
-        dbus_error_init(&error);
-        MessageRef reply(dbus_connection_send_with_reply_and_block(bus, ping.get(), timeoutMs, &error));
-        const bool answered = !dbus_error_is_set(&error) ||
-                              (std::strcmp(error.name, DBUS_ERROR_NO_REPLY) != 0 &&
-                               std::strcmp(error.name, DBUS_ERROR_TIMEOUT) != 0 &&
-                               std::strcmp(error.name, DBUS_ERROR_SERVICE_UNKNOWN) != 0 &&
-                               std::strcmp(error.name, DBUS_ERROR_DISCONNECTED) != 0);
-        dbus_error_free(&error);
-        return answered;
-    }
-
-    // Reads the application's cache; nothing when it does not answer in time
-    // or in the expected shape (`gone` tells when it is no longer there).
-    static std::optional<Snapshot> read(DBusConnection* bus, const char* busName, int timeoutMs, bool& gone) {
-        MessageRef call(dbus_message_new_method_call(busName, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"));
-        if (!call) return std::nullopt;
-        DBusError error;
-        dbus_error_init(&error);
-        MessageRef reply(dbus_connection_send_with_reply_and_block(bus, call.get(), timeoutMs, &error));
-        if (dbus_error_is_set(&error)) {
-            gone = std::strcmp(error.name, DBUS_ERROR_SERVICE_UNKNOWN) == 0 ||
-                   std::strcmp(error.name, DBUS_ERROR_DISCONNECTED) == 0;
-            dbus_error_free(&error);
-            return std::nullopt;
-        }
-        if (!reply || std::strcmp(dbus_message_get_signature(reply.get()), "a((so)(so)(so)iiassusau)") != 0)
-            return std::nullopt;
-
-        Snapshot snapshot;
-        DBusMessageIter top, array;
-        dbus_message_iter_init(reply.get(), &top);
-        dbus_message_iter_recurse(&top, &array);
-        auto reference = [](DBusMessageIter* at) {
-            DBusMessageIter ref;
-            dbus_message_iter_recurse(at, &ref);
-            dbus_message_iter_next(&ref);
-            const char* path = nullptr;
-            dbus_message_iter_get_basic(&ref, &path);
-            dbus_message_iter_next(at);
-            return std::string(path ? path : "");
-        };
-        auto basic = [](DBusMessageIter* at, auto& out) {
-            dbus_message_iter_get_basic(at, &out);
-            dbus_message_iter_next(at);
-        };
-        while (dbus_message_iter_get_arg_type(&array) == DBUS_TYPE_STRUCT) {
-            DBusMessageIter fields;
-            dbus_message_iter_recurse(&array, &fields);
-            Item item;
-            const std::string path = reference(&fields);
-            reference(&fields);  // the application
-            item.parent = reference(&fields);
-            dbus_int32_t index = 0, childCount = 0;
-            basic(&fields, index);
-            basic(&fields, childCount);
-            item.index = index;
-            item.childCount = childCount;
-            DBusMessageIter list;
-            dbus_message_iter_recurse(&fields, &list);
-            while (dbus_message_iter_get_arg_type(&list) == DBUS_TYPE_STRING) {
-                const char* name = nullptr;
-                basic(&list, name);
-                item.interfaces.emplace_back(name);
-            }
-            dbus_message_iter_next(&fields);
-            const char* text = nullptr;
-            basic(&fields, text);
-            item.name = text ? text : "";
-            dbus_uint32_t role = 0;
-            basic(&fields, role);
-            item.role = static_cast<AtspiRole>(role);
-            basic(&fields, text);
-            item.description = text ? text : "";
-            dbus_message_iter_recurse(&fields, &list);
-            for (unsigned word = 0; dbus_message_iter_get_arg_type(&list) == DBUS_TYPE_UINT32 && word < 2; ++word) {
-                dbus_uint32_t bits = 0;
-                basic(&list, bits);
-                item.states |= static_cast<std::uint64_t>(bits) << (32 * word);
-            }
-            if (!item.parent.empty() && item.index >= 0) snapshot.children[item.parent].emplace_back(item.index, path);
-            snapshot.items.emplace(path, std::move(item));
-            dbus_message_iter_next(&array);
-        }
-        for (auto& [parent, list] : snapshot.children) std::sort(list.begin(), list.end());
-        return snapshot;
-    }
-};
 
 }  // namespace
 
@@ -276,8 +127,16 @@ struct AtspiAccessibility::Target {
     void markUnresponsive() { stalledAt = std::chrono::steady_clock::now(); }
     bool unresponsive() const { return stalledAt && std::chrono::steady_clock::now() - *stalledAt < quiet; }
 
+    // Taken once, at the start of the walk, and used only while fresh: later
+    // reads (writing, restoring) ask the application itself.
+    static constexpr std::chrono::seconds fresh{5};
     bool snapshotTried = false;
-    std::optional<Snapshot> snapshot;
+    std::optional<AtspiTreeSnapshot> snapshot;
+    std::chrono::steady_clock::time_point snapshotTaken;
+    const AtspiTreeSnapshot* freshSnapshot() {
+        if (snapshot && std::chrono::steady_clock::now() - snapshotTaken > fresh) snapshot.reset();
+        return snapshot ? &*snapshot : nullptr;
+    }
 };
 
 class AtspiAccessibility::Element final : public AccessibleElement {
@@ -336,8 +195,9 @@ public:
         return result;
     }
 
-    const Snapshot::Item* item(const Element& e) const {
-        return target_.snapshot ? target_.snapshot->find(e.path) : nullptr;
+    const AtspiTreeSnapshot::Item* item(const Element& e) const {
+        auto* snapshot = target_.freshSnapshot();
+        return snapshot ? snapshot->find(e.path) : nullptr;
     }
 
     // The library object, fetched through the parent when only the snapshot knew it.
@@ -415,8 +275,8 @@ public:
     // Children in the application's order; nothing when unreadable.
     std::optional<std::vector<std::shared_ptr<Element>>> children(const std::shared_ptr<Element>& e) {
         std::vector<std::shared_ptr<Element>> list;
-        if (target_.snapshot)
-            if (auto paths = target_.snapshot->childrenOf(e->path)) {
+        if (auto* snapshot = target_.freshSnapshot())
+            if (auto paths = snapshot->childrenOf(e->path)) {
                 for (std::size_t i = 0; i < paths->size(); ++i)
                     list.push_back(std::make_shared<Element>((*paths)[i], e, static_cast<int>(i)));
                 return list;
@@ -475,13 +335,14 @@ public:
         // within the short time-out. A live one may take longer to describe a
         // large tree; past the longer limit, the walk asks element by element.
         ++owner_.calls_;
-        if (!Snapshot::answers(application->bus, application->bus_name, Library::instance().timeoutMs())) {
+        if (!AtspiTreeSnapshot::answers(application->bus, application->bus_name, Library::instance().timeoutMs())) {
             target_.markUnresponsive();
             return;
         }
         ++owner_.calls_;
         bool gone = false;
-        target_.snapshot = Snapshot::read(application->bus, application->bus_name, snapshotTimeoutMs, gone);
+        target_.snapshot = AtspiTreeSnapshot::read(application->bus, application->bus_name, snapshotTimeoutMs, gone);
+        target_.snapshotTaken = std::chrono::steady_clock::now();
         if (gone) target_.markUnresponsive();
     }
 
