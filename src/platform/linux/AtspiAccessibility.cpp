@@ -7,6 +7,7 @@
 #include <chrono>
 #include <mutex>
 #include <optional>
+#include <type_traits>
 
 #include "platform/ReadingOrder.h"
 #include "platform/linux/AtspiTreeSnapshot.h"
@@ -185,13 +186,19 @@ public:
 
     bool stalled() const { return target_.unresponsive(); }
 
+    // Runs one call. It failed when it set `error` or, for calls that hand
+    // back an object, returned none; a failure that took about as long as the
+    // time-out means the target did not answer. A slow answer is still an
+    // answer.
     template <typename F>
-    auto operator()(F&& call) {
+    auto operator()(F&& call, GError** error = nullptr) {
         ++owner_.calls_;
         const auto start = std::chrono::steady_clock::now();
         auto result = call();
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        if (took.count() >= owner_.callTimeoutSeconds_ * 0.75) target_.markUnresponsive();
+        bool failed = error && *error;
+        if constexpr (std::is_pointer_v<decltype(result)>) failed |= result == nullptr;
+        if (failed && took.count() >= owner_.callTimeoutSeconds_ * 0.75) target_.markUnresponsive();
         return result;
     }
 
@@ -216,7 +223,7 @@ public:
         AtspiAccessible* o = object(e);
         if (!o) return std::nullopt;
         GError* raw = nullptr;
-        AtspiRole role = (*this)([&] { return atspi_accessible_get_role(o, &raw); });
+        AtspiRole role = (*this)([&] { return atspi_accessible_get_role(o, &raw); }, &raw);
         ErrorRef error(raw);
         if (error) return std::nullopt;
         return e.role = role;
@@ -237,7 +244,7 @@ public:
         GError* raw = nullptr;
         GText text((*this)([&] {
             return description ? atspi_accessible_get_description(o, &raw) : atspi_accessible_get_name(o, &raw);
-        }));
+        }, &raw));
         ErrorRef error(raw);
         if (!text) return std::nullopt;
         return std::string(text.get());
@@ -253,7 +260,7 @@ public:
             return std::nullopt;
         }
         GError* raw = nullptr;
-        GText contents((*this)([&] { return atspi_text_get_text(text.get(), 0, -1, &raw); }));
+        GText contents((*this)([&] { return atspi_text_get_text(text.get(), 0, -1, &raw); }, &raw));
         ErrorRef error(raw);
         failed = !contents;
         if (!contents) return std::nullopt;
@@ -284,7 +291,7 @@ public:
         AtspiAccessible* o = object(*e);
         if (!o) return std::nullopt;
         GError* raw = nullptr;
-        const gint count = (*this)([&] { return atspi_accessible_get_child_count(o, &raw); });
+        const gint count = (*this)([&] { return atspi_accessible_get_child_count(o, &raw); }, &raw);
         ErrorRef error(raw);
         if (error || count < 0 || stalled()) return std::nullopt;
         for (gint i = 0; i < count && !stalled(); ++i) {
@@ -320,7 +327,7 @@ public:
         if (!component) return std::nullopt;
         GError* raw = nullptr;
         std::unique_ptr<AtspiRect, GFree> rect(
-            (*this)([&] { return atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_WINDOW, &raw); }));
+            (*this)([&] { return atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_WINDOW, &raw); }, &raw));
         ErrorRef error(raw);
         if (!rect || error) return std::nullopt;
         return ScreenBox{rect->x, rect->y, rect->width, rect->height};
@@ -416,10 +423,10 @@ int AtspiAccessibility::setAttribute(const ElementRef& ref, Attribute attribute,
     GRef<AtspiEditableText> editable(call([&] { return atspi_accessible_get_editable_text_iface(object); }));
     if (!editable) return call.stalled() ? cannotComplete : attributeUnsupported;
     GError* raw = nullptr;
-    const gboolean done = call([&] { return atspi_editable_text_set_text_contents(editable.get(), text->c_str(), &raw); });
+    const gboolean done = call([&] { return atspi_editable_text_set_text_contents(editable.get(), text->c_str(), &raw); }, &raw);
     ErrorRef error(raw);
-    if (call.stalled()) return cannotComplete;
-    return done && !error ? success : failure;
+    if (done && !error) return success;
+    return call.stalled() ? cannotComplete : failure;
 }
 
 bool AtspiAccessibility::enableAccessibilityBus() {
@@ -518,7 +525,7 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
             if (!object) return failed(failure);
             GError* raw = nullptr;
             std::unique_ptr<GArray, RelationsFree> relations(
-                call([&] { return atspi_accessible_get_relation_set(object, &raw); }));
+                call([&] { return atspi_accessible_get_relation_set(object, &raw); }, &raw));
             ErrorRef error(raw);
             if (!relations) return failed(failure);
             for (guint i = 0; i < relations->len; ++i) {
@@ -537,7 +544,7 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
             if (!object) return failed(failure);
             GError* raw = nullptr;
             std::unique_ptr<GHashTable, HashUnref> attributes(
-                call([&] { return atspi_accessible_get_attributes(object, &raw); }));
+                call([&] { return atspi_accessible_get_attributes(object, &raw); }, &raw));
             ErrorRef error(raw);
             if (!attributes) return failed(failure);
             for (const char* key : {"placeholder-text", "placeholder"})

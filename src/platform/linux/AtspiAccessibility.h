@@ -17,8 +17,9 @@
 //   request (roles, names, states, children); only what is read of inputs and
 //   captions costs a round trip each. Elements the cache lacks are asked live.
 // - Every call gives up after a short time-out, and once a target has failed
-//   to answer in time every later call on it fails at once: a hung or vanished
-//   application cannot stall a fill.
+//   to answer in time every later call on it fails at once for a few seconds:
+//   a hung or vanished application cannot stall a fill. A slow answer is still
+//   an answer.
 // - "Making the target accessible" means making sure the accessibility bus is
 //   enabled, which is what makes toolkits expose their trees.
 //
