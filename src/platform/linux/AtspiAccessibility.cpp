@@ -1,13 +1,13 @@
 #include "platform/linux/AtspiAccessibility.h"
 
-#include <atspi/atspi.h>
+#include <atspi/atspi-constants.h>
 #include <gio/gio.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <mutex>
 #include <optional>
-#include <type_traits>
 
 #include "platform/ReadingOrder.h"
 #include "platform/linux/AtspiTreeSnapshot.h"
@@ -25,31 +25,12 @@ struct GObjectUnref {
 template <typename T>
 using GRef = std::unique_ptr<T, GObjectUnref>;
 
-struct GFree {
-    void operator()(gpointer p) const { g_free(p); }
-};
-using GText = std::unique_ptr<gchar, GFree>;
-
 struct GErrorFree {
     void operator()(GError* e) const {
         if (e) g_error_free(e);
     }
 };
 using ErrorRef = std::unique_ptr<GError, GErrorFree>;
-
-struct HashUnref {
-    void operator()(GHashTable* t) const {
-        if (t) g_hash_table_unref(t);
-    }
-};
-
-struct RelationsFree {
-    void operator()(GArray* relations) const {
-        if (!relations) return;
-        for (guint i = 0; i < relations->len; ++i) g_object_unref(g_array_index(relations, AtspiRelation*, i));
-        g_array_free(relations, TRUE);
-    }
-};
 
 struct GVariantUnref {
     void operator()(GVariant* v) const {
@@ -66,63 +47,101 @@ std::string withoutObjectReplacement(std::string text) {
     return text;
 }
 
-std::string pathOf(AtspiAccessible* object) {
-    const char* path = object ? ATSPI_OBJECT(object)->path : nullptr;
-    return path ? path : "";
-}
-
-constexpr int snapshotTimeoutMs = 2000;
+constexpr const char* accessibleInterface = "org.a11y.atspi.Accessible";
 constexpr const char* textInterface = "org.a11y.atspi.Text";
 constexpr const char* editableTextInterface = "org.a11y.atspi.EditableText";
+constexpr const char* componentInterface = "org.a11y.atspi.Component";
+constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
+constexpr int snapshotTimeoutMs = 2000;
 
-// ---- the library, once per process ------------------------------------------------------
+// ---- the accessibility bus --------------------------------------------------------------
 
-// libatspi keeps process-wide state; all calls go through this one lock
-// (recursive, since releasing an element takes it too, also from inside a
-// call), and its bus messages are dispatched on a private context drained
-// under the lock.
-class Library {
+// A private connection to the accessibility bus, made on first use and remade
+// if it closes. GDBus connections are safe to call from any thread and share
+// nothing with the toolkit's own accessibility bridge in this process.
+class AccessibilityBus {
 public:
-    static Library& instance() {
-        static Library* library = new Library();  // lives as long as the process
-        return *library;
-    }
-    std::unique_lock<std::recursive_mutex> lock() {
-        std::unique_lock guard(mutex_);
-        while (g_main_context_iteration(context_, FALSE)) {
+    static GRef<GDBusConnection> connection() {
+        static std::mutex mutex;
+        static GDBusConnection* bus = nullptr;
+        std::lock_guard lock(mutex);
+        if (bus && g_dbus_connection_is_closed(bus)) {
+            g_object_unref(bus);
+            bus = nullptr;
         }
-        return guard;
+        if (!bus) bus = open();
+        return GRef<GDBusConnection>(bus ? static_cast<GDBusConnection*>(g_object_ref(bus)) : nullptr);
     }
-    std::unique_lock<std::recursive_mutex> hold() { return std::unique_lock(mutex_); }
-    void setTimeout(double seconds) {
-        const int ms = std::max(1, static_cast<int>(seconds * 1000));
-        if (ms == timeoutMs_) return;
-        timeoutMs_ = ms;
-        atspi_set_timeout(ms, 0);  // 0: no grace period for an application's first contact
+
+    // Toolkits expose their trees while the accessibility bus says it is
+    // enabled; this asks the session bus, never a target.
+    static bool enable() {
+        GRef<GDBusConnection> session(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+        if (!session) return false;
+        auto call = [&](const char* method, GVariant* parameters) {
+            return VariantRef(g_dbus_connection_call_sync(session.get(), "org.a11y.Bus", "/org/a11y/bus",
+                                                          "org.freedesktop.DBus.Properties", method, parameters,
+                                                          nullptr, G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, nullptr));
+        };
+        if (auto reply = call("Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"))) {
+            GVariant* boxed = nullptr;
+            g_variant_get(reply.get(), "(v)", &boxed);
+            VariantRef owned(boxed);
+            if (boxed && g_variant_is_of_type(boxed, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(boxed)) return true;
+        }
+        return call("Set", g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE))) != nullptr;
     }
-    int timeoutMs() const { return timeoutMs_; }
 
 private:
-    Library() : context_(g_main_context_new()) {
-        std::lock_guard guard(mutex_);
-        atspi_init();
-        atspi_set_main_context(context_);
+    static GDBusConnection* open() {
+        GRef<GDBusConnection> session(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr));
+        if (!session) return nullptr;
+        VariantRef reply(g_dbus_connection_call_sync(session.get(), "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
+                                                     "GetAddress", nullptr, G_VARIANT_TYPE("(s)"),
+                                                     G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
+        if (!reply) return nullptr;
+        const gchar* address = nullptr;
+        g_variant_get(reply.get(), "(&s)", &address);
+        GDBusConnection* bus = g_dbus_connection_new_for_address_sync(
+            address,
+            static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                              G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, nullptr);
+        if (bus) g_dbus_connection_set_exit_on_close(bus, FALSE);
+        return bus;
     }
-    std::recursive_mutex mutex_;
-    GMainContext* context_;
-    int timeoutMs_ = -1;
 };
 
+bool meansNotAnswering(const GError* error) {
+    return g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
+           g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CLOSED) ||
+           g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NO_REPLY) ||
+           g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMEOUT) ||
+           g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_TIMED_OUT) ||
+           g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_SERVICE_UNKNOWN) ||
+           g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_NAME_HAS_NO_OWNER) ||
+           g_error_matches(error, G_DBUS_ERROR, G_DBUS_ERROR_DISCONNECTED);
+}
 
 }  // namespace
 
-// ---- elements ---------------------------------------------------------------------------
+// ---- targets and elements ---------------------------------------------------------------
 
-// One application as a target of one walk: its snapshot, and whether it has
-// stopped answering. For a few seconds after it failed to answer, every call
-// on it fails at once; after that it is asked again, so a target that was
-// only busy can still be written to and restored.
+// One application as the target of one walk. It holds the walk's snapshot
+// and whether the application has stopped answering: for a few seconds after
+// it failed to answer, every call on it fails at once; after that it is asked
+// again, so a target that was only busy can still be written to and restored.
 struct AtspiAccessibility::Target {
+    explicit Target(GRef<GDBusConnection> bus, int timeoutMs) : bus(std::move(bus)), timeoutMs(timeoutMs) {}
+
+    const GRef<GDBusConnection> bus;
+    // A direct connection to the application, when it offers one: no bus
+    // daemon in between, and the only way some toolkits describe their tree.
+    std::string peerOf;  // the application's bus name
+    GRef<GDBusConnection> peer;
+    int timeoutMs;
+    std::mutex mutex;  // one operation at a time on this target's elements
+
     static constexpr std::chrono::seconds quiet{3};
     std::optional<std::chrono::steady_clock::time_point> stalledAt;
     void markUnresponsive() { stalledAt = std::chrono::steady_clock::now(); }
@@ -140,66 +159,58 @@ struct AtspiAccessibility::Target {
     }
 };
 
+// An element: the application's bus name and the element's object path.
 class AtspiAccessibility::Element final : public AccessibleElement {
 public:
-    // An element the library handed out.
-    Element(GRef<AtspiAccessible> object, std::shared_ptr<Target> target, bool isApplication = false)
-        : path(pathOf(object.get())), target(std::move(target)), isApplication(isApplication), object_(std::move(object)) {}
-    // An element known from the snapshot: the library object is fetched only
-    // when something must be asked of it, as the parent's child at `index`.
-    Element(std::string path, std::shared_ptr<Element> parent, int index)
-        : path(std::move(path)), target(parent->target), parent_(std::move(parent)), index_(index) {}
-    // Handles are dropped on any thread; the library object goes under the lock.
-    ~Element() override {
-        auto guard = Library::instance().hold();
-        object_.reset();
-        parent_.reset();
-    }
-    Element(const Element&) = delete;
-    Element& operator=(const Element&) = delete;
+    Element(std::string busName, std::string path, std::shared_ptr<Target> target, bool isApplication = false)
+        : busName(std::move(busName)), path(std::move(path)), target(std::move(target)), isApplication(isApplication) {}
 
+    const std::string busName;
     const std::string path;
     const std::shared_ptr<Target> target;
-    const bool isApplication = false;
+    const bool isApplication;
     // Fixed for an element's life, so remembered.
     std::optional<AtspiRole> role;
     std::optional<std::shared_ptr<Element>> editor;  // combo boxes: the editable text child, or null
-
-    AtspiAccessible* known() const { return object_.get(); }
-    const std::shared_ptr<Element>& parent() const { return parent_; }
-    int index() const { return index_; }
-    void resolve(GRef<AtspiAccessible> object) { object_ = std::move(object); }
-
-private:
-    std::shared_ptr<Element> parent_;
-    int index_ = -1;
-    GRef<AtspiAccessible> object_;
 };
 
-// The library calls of one operation, each timed: a call that took about as
-// long as the time-out is taken as the target not answering, and from then on
-// the target counts as unresponsive. Reads are answered from the walk's
-// snapshot where it has them.
+// The requests of one operation on one target. A request that fails because
+// the target did not answer marks it as not answering; reads are answered
+// from the walk's snapshot where it has them.
 class AtspiAccessibility::Calls {
 public:
     Calls(const AtspiAccessibility& owner, Target& target) : owner_(owner), target_(target) {}
 
     bool stalled() const { return target_.unresponsive(); }
 
-    // Runs one call. It failed when it set `error` or, for calls that hand
-    // back an object, returned none; a failure that took about as long as the
-    // time-out means the target did not answer. A slow answer is still an
-    // answer.
-    template <typename F>
-    auto operator()(F&& call, GError** error = nullptr) {
+    VariantRef call(const Element& e, const char* interface, const char* method, GVariant* parameters,
+                    const char* replyType, int timeoutMs = 0) {
+        if (!target_.bus || stalled()) {
+            if (parameters) g_variant_unref(g_variant_ref_sink(parameters));
+            return nullptr;
+        }
         ++owner_.calls_;
-        const auto start = std::chrono::steady_clock::now();
-        auto result = call();
-        const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
-        bool failed = error && *error;
-        if constexpr (std::is_pointer_v<decltype(result)>) failed |= result == nullptr;
-        if (failed && took.count() >= owner_.callTimeoutSeconds_ * 0.75) target_.markUnresponsive();
-        return result;
+        const bool direct = target_.peer && e.busName == target_.peerOf;
+        GError* raw = nullptr;
+        VariantRef reply(g_dbus_connection_call_sync(
+            direct ? target_.peer.get() : target_.bus.get(), direct ? nullptr : e.busName.c_str(), e.path.c_str(),
+            interface, method, parameters,
+            replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
+            timeoutMs > 0 ? timeoutMs : target_.timeoutMs, nullptr, &raw));
+        ErrorRef error(raw);
+        if (error && meansNotAnswering(error.get())) target_.markUnresponsive();
+        return reply;
+    }
+
+    std::optional<std::string> property(const Element& e, const char* name) {
+        auto reply = call(e, "org.freedesktop.DBus.Properties", "Get", g_variant_new("(ss)", accessibleInterface, name),
+                          "(v)");
+        if (!reply) return std::nullopt;
+        GVariant* boxed = nullptr;
+        g_variant_get(reply.get(), "(v)", &boxed);
+        VariantRef owned(boxed);
+        if (!boxed || !g_variant_is_of_type(boxed, G_VARIANT_TYPE_STRING)) return std::nullopt;
+        return std::string(g_variant_get_string(boxed, nullptr));
     }
 
     const AtspiTreeSnapshot::Item* item(const Element& e) const {
@@ -207,98 +218,90 @@ public:
         return snapshot ? snapshot->find(e.path) : nullptr;
     }
 
-    // The library object, fetched through the parent when only the snapshot knew it.
-    AtspiAccessible* object(Element& e) {
-        if (e.known() || !e.parent() || stalled()) return e.known();
-        AtspiAccessible* parent = object(*e.parent());
-        if (!parent) return nullptr;
-        GRef<AtspiAccessible> child((*this)([&] { return atspi_accessible_get_child_at_index(parent, e.index(), nullptr); }));
-        if (child && pathOf(child.get()) == e.path) e.resolve(std::move(child));
-        return e.known();
-    }
-
     std::optional<AtspiRole> role(Element& e) {
         if (e.role) return e.role;
         if (auto* i = item(e)) return e.role = i->role;
-        AtspiAccessible* o = object(e);
-        if (!o) return std::nullopt;
-        GError* raw = nullptr;
-        AtspiRole role = (*this)([&] { return atspi_accessible_get_role(o, &raw); }, &raw);
-        ErrorRef error(raw);
-        if (error) return std::nullopt;
-        return e.role = role;
+        auto reply = call(e, accessibleInterface, "GetRole", nullptr, "(u)");
+        if (!reply) return std::nullopt;
+        guint32 role = 0;
+        g_variant_get(reply.get(), "(u)", &role);
+        return e.role = static_cast<AtspiRole>(role);
     }
 
     bool hasState(Element& e, AtspiStateType state) {
         if (auto* i = item(e)) return i->has(state);
-        AtspiAccessible* o = object(e);
-        if (!o) return false;
-        GRef<AtspiStateSet> states((*this)([&] { return atspi_accessible_get_state_set(o); }));
-        return states && atspi_state_set_contains(states.get(), state);
+        auto reply = call(e, accessibleInterface, "GetState", nullptr, "(au)");
+        if (!reply) return false;
+        GVariantIter* words = nullptr;
+        g_variant_get(reply.get(), "(au)", &words);
+        std::uint64_t states = 0;
+        guint32 bits = 0;
+        for (unsigned word = 0; word < 2 && g_variant_iter_next(words, "u", &bits); ++word)
+            states |= static_cast<std::uint64_t>(bits) << (32 * word);
+        g_variant_iter_free(words);
+        return (states >> static_cast<unsigned>(state)) & 1u;
+    }
+
+    bool implements(Element& e, const char* interface) {
+        if (auto* i = item(e)) return i->implements(interface);
+        auto reply = call(e, accessibleInterface, "GetInterfaces", nullptr, "(as)");
+        if (!reply) return false;
+        GVariantIter* names = nullptr;
+        g_variant_get(reply.get(), "(as)", &names);
+        bool found = false;
+        const gchar* name = nullptr;
+        while (g_variant_iter_next(names, "&s", &name)) found |= std::strcmp(name, interface) == 0;
+        g_variant_iter_free(names);
+        return found;
     }
 
     std::optional<std::string> name(Element& e, bool description = false) {
         if (auto* i = item(e)) return description ? i->description : i->name;
-        AtspiAccessible* o = object(e);
-        if (!o) return std::nullopt;
-        GError* raw = nullptr;
-        GText text((*this)([&] {
-            return description ? atspi_accessible_get_description(o, &raw) : atspi_accessible_get_name(o, &raw);
-        }, &raw));
-        ErrorRef error(raw);
-        if (!text) return std::nullopt;
-        return std::string(text.get());
+        return property(e, description ? "Description" : "Name");
     }
 
     // The whole text through the Text interface; nothing without one.
     std::optional<std::string> text(Element& e, bool& failed) {
-        if (auto* i = item(e); i && !i->implements(textInterface)) return std::nullopt;
-        AtspiAccessible* o = object(e);
-        GRef<AtspiText> text(o ? (*this)([&] { return atspi_accessible_get_text_iface(o); }) : nullptr);
-        if (!text) {
-            failed = !o;
+        failed = false;
+        if (!implements(e, textInterface)) {
+            failed = stalled();
             return std::nullopt;
         }
-        GError* raw = nullptr;
-        GText contents((*this)([&] { return atspi_text_get_text(text.get(), 0, -1, &raw); }, &raw));
-        ErrorRef error(raw);
-        failed = !contents;
-        if (!contents) return std::nullopt;
-        return std::string(contents.get());
+        auto reply = call(e, textInterface, "GetText", g_variant_new("(ii)", 0, -1), "(s)");
+        if (!reply) {
+            failed = true;
+            return std::nullopt;
+        }
+        const gchar* text = nullptr;
+        g_variant_get(reply.get(), "(&s)", &text);
+        return std::string(text);
     }
 
     bool settable(Element& e) {
-        if (auto* i = item(e))
-            return i->implements(editableTextInterface) && i->has(ATSPI_STATE_EDITABLE) && !i->has(ATSPI_STATE_READ_ONLY);
-        AtspiAccessible* o = object(e);
-        if (!o) return false;
-        GRef<AtspiEditableText> editable((*this)([&] { return atspi_accessible_get_editable_text_iface(o); }));
-        if (!editable || stalled()) return false;
-        GRef<AtspiStateSet> states((*this)([&] { return atspi_accessible_get_state_set(o); }));
-        return states && atspi_state_set_contains(states.get(), ATSPI_STATE_EDITABLE) &&
-               !atspi_state_set_contains(states.get(), ATSPI_STATE_READ_ONLY);
+        if (!implements(e, editableTextInterface) || stalled()) return false;
+        return hasState(e, ATSPI_STATE_EDITABLE) && !hasState(e, ATSPI_STATE_READ_ONLY);
+    }
+
+    std::shared_ptr<Element> child(const Element& parent, std::string busName, std::string path) {
+        return std::make_shared<Element>(std::move(busName), std::move(path), parent.target);
     }
 
     // Children in the application's order; nothing when unreadable.
-    std::optional<std::vector<std::shared_ptr<Element>>> children(const std::shared_ptr<Element>& e) {
+    std::optional<std::vector<std::shared_ptr<Element>>> children(Element& e) {
         std::vector<std::shared_ptr<Element>> list;
         if (auto* snapshot = target_.freshSnapshot())
-            if (auto paths = snapshot->childrenOf(e->path)) {
-                for (std::size_t i = 0; i < paths->size(); ++i)
-                    list.push_back(std::make_shared<Element>((*paths)[i], e, static_cast<int>(i)));
+            if (auto paths = snapshot->childrenOf(e.path)) {
+                for (auto& path : *paths) list.push_back(child(e, e.busName, path));
                 return list;
             }
-        AtspiAccessible* o = object(*e);
-        if (!o) return std::nullopt;
-        GError* raw = nullptr;
-        const gint count = (*this)([&] { return atspi_accessible_get_child_count(o, &raw); }, &raw);
-        ErrorRef error(raw);
-        if (error || count < 0 || stalled()) return std::nullopt;
-        for (gint i = 0; i < count && !stalled(); ++i) {
-            AtspiAccessible* child = (*this)([&] { return atspi_accessible_get_child_at_index(o, i, nullptr); });
-            if (child) list.push_back(std::make_shared<Element>(GRef<AtspiAccessible>(child), e->target));
-        }
-        if (stalled()) return std::nullopt;
+        auto reply = call(e, accessibleInterface, "GetChildren", nullptr, "(a(so))");
+        if (!reply) return std::nullopt;
+        GVariantIter* refs = nullptr;
+        g_variant_get(reply.get(), "(a(so))", &refs);
+        const gchar* bus = nullptr;
+        const gchar* path = nullptr;
+        while (g_variant_iter_next(refs, "(&s&o)", &bus, &path)) list.push_back(child(e, bus, path));
+        g_variant_iter_free(refs);
         return list;
     }
 
@@ -306,11 +309,11 @@ public:
     std::shared_ptr<Element> editor(const std::shared_ptr<Element>& combo) {
         if (!combo->editor) {
             std::shared_ptr<Element> found;
-            if (auto list = children(combo))
-                for (auto& child : *list) {
-                    auto r = role(*child);
+            if (auto list = children(*combo))
+                for (auto& candidate : *list) {
+                    auto r = role(*candidate);
                     if (r == ATSPI_ROLE_TEXT || r == ATSPI_ROLE_ENTRY) {
-                        found = child;
+                        found = candidate;
                         break;
                     }
                 }
@@ -321,36 +324,85 @@ public:
     }
 
     std::optional<ScreenBox> box(Element& e) {
-        AtspiAccessible* o = object(e);
-        if (!o) return std::nullopt;
-        GRef<AtspiComponent> component((*this)([&] { return atspi_accessible_get_component_iface(o); }));
-        if (!component) return std::nullopt;
-        GError* raw = nullptr;
-        std::unique_ptr<AtspiRect, GFree> rect(
-            (*this)([&] { return atspi_component_get_extents(component.get(), ATSPI_COORD_TYPE_WINDOW, &raw); }, &raw));
-        ErrorRef error(raw);
-        if (!rect || error) return std::nullopt;
-        return ScreenBox{rect->x, rect->y, rect->width, rect->height};
+        if (!implements(e, componentInterface)) return std::nullopt;
+        auto reply = call(e, componentInterface, "GetExtents", g_variant_new("(u)", guint32{ATSPI_COORD_TYPE_WINDOW}),
+                          "((iiii))");
+        if (!reply) return std::nullopt;
+        gint32 x = 0, y = 0, width = 0, height = 0;
+        g_variant_get(reply.get(), "((iiii))", &x, &y, &width, &height);
+        return ScreenBox{x, y, width, height};
+    }
+
+    // The first element that labels this one.
+    std::shared_ptr<Element> labelledBy(Element& e) {
+        auto reply = call(e, accessibleInterface, "GetRelationSet", nullptr, "(a(ua(so)))");
+        if (!reply) return nullptr;
+        GVariantIter* relations = nullptr;
+        g_variant_get(reply.get(), "(a(ua(so)))", &relations);
+        std::shared_ptr<Element> label;
+        guint32 type = 0;
+        GVariantIter* targets = nullptr;
+        while (!label && g_variant_iter_next(relations, "(ua(so))", &type, &targets)) {
+            const gchar* bus = nullptr;
+            const gchar* path = nullptr;
+            if (type == ATSPI_RELATION_LABELLED_BY && g_variant_iter_next(targets, "(&s&o)", &bus, &path))
+                label = child(e, bus, path);
+            g_variant_iter_free(targets);
+        }
+        g_variant_iter_free(relations);
+        return label;
+    }
+
+    std::optional<std::string> attribute(Element& e, std::initializer_list<const char*> keys, bool& failed) {
+        failed = false;
+        auto reply = call(e, accessibleInterface, "GetAttributes", nullptr, "(a{ss})");
+        if (!reply) {
+            failed = true;
+            return std::nullopt;
+        }
+        VariantRef map(g_variant_get_child_value(reply.get(), 0));
+        for (const char* key : keys) {
+            const gchar* value = nullptr;
+            if (g_variant_lookup(map.get(), key, "&s", &value)) return std::string(value);
+        }
+        return std::nullopt;
+    }
+
+    bool write(Element& e, const std::string& text) {
+        auto reply = call(e, editableTextInterface, "SetTextContents", g_variant_new("(s)", text.c_str()), "(b)");
+        if (!reply) return false;
+        gboolean done = FALSE;
+        g_variant_get(reply.get(), "(b)", &done);
+        return done;
+    }
+
+    void connectDirectly(Element& app) {
+        auto reply = call(app, "org.a11y.atspi.Application", "GetApplicationBusAddress", nullptr, "(s)");
+        if (!reply) return;
+        const gchar* address = nullptr;
+        g_variant_get(reply.get(), "(&s)", &address);
+        if (!address || !*address) return;
+        GRef<GDBusConnection> peer(g_dbus_connection_new_for_address_sync(
+            address, G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, nullptr, nullptr, nullptr));
+        if (!peer) return;
+        g_dbus_connection_set_exit_on_close(peer.get(), FALSE);
+        target_.peer = std::move(peer);
+        target_.peerOf = app.busName;
     }
 
     void takeSnapshot(Element& app) {
-        if (target_.snapshotTried || !owner_.snapshots_ || !app.known()) return;
+        if (target_.snapshotTried || !owner_.snapshots_) return;
         target_.snapshotTried = true;
-        AtspiApplication* application = ATSPI_OBJECT(app.known())->app;
-        if (!application || !application->bus || !application->bus_name) return;
         // A short question first: a stopped or vanished target is found out
         // within the short time-out. A live one may take longer to describe a
         // large tree; past the longer limit, the walk asks element by element.
-        ++owner_.calls_;
-        if (!AtspiTreeSnapshot::answers(application->bus, application->bus_name, Library::instance().timeoutMs())) {
-            target_.markUnresponsive();
-            return;
-        }
-        ++owner_.calls_;
-        bool gone = false;
-        target_.snapshot = AtspiTreeSnapshot::read(application->bus, application->bus_name, snapshotTimeoutMs, gone);
+        if (!call(app, "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr)) return;
+        connectDirectly(app);
+        Element cache(app.busName, "/org/a11y/atspi/cache", app.target);
+        auto reply = call(cache, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr, snapshotTimeoutMs);
+        if (stalled() && reply == nullptr) target_.stalledAt.reset();  // slow, not gone: walk live instead
+        target_.snapshot = AtspiTreeSnapshot::fromReply(reply.get());
         target_.snapshotTaken = std::chrono::steady_clock::now();
-        if (gone) target_.markUnresponsive();
     }
 
 private:
@@ -368,95 +420,76 @@ bool isStaticTextRole(AtspiRole role) { return role == ATSPI_ROLE_LABEL || role 
 
 }  // namespace
 
+// ---- the interface ----------------------------------------------------------------------
+
 AtspiAccessibility::AtspiAccessibility(double callTimeoutSeconds, bool snapshots)
-    : callTimeoutSeconds_(callTimeoutSeconds), snapshots_(snapshots) {
-    auto& library = Library::instance();
-    auto guard = library.lock();
-    library.setTimeout(callTimeoutSeconds_);
-}
+    : callTimeoutSeconds_(callTimeoutSeconds), snapshots_(snapshots) {}
 
 std::shared_ptr<AtspiAccessibility::Element> AtspiAccessibility::element(const ElementRef& ref) const {
     return std::static_pointer_cast<Element>(ref);
 }
 
 ElementRef AtspiAccessibility::application(pid_t pid) {
-    auto guard = Library::instance().lock();
-    auto target = std::make_shared<Target>();
-    GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
-    GRef<AtspiAccessible> found;
-    if (desktop) {
-        const gint count = atspi_accessible_get_child_count(desktop.get(), nullptr);
-        for (gint i = 0; i < count && !found; ++i) {
-            GRef<AtspiAccessible> app(atspi_accessible_get_child_at_index(desktop.get(), i, nullptr));
-            // The process id comes from the bus daemon, not the application,
-            // so a stopped application does not hold this loop.
-            if (app && static_cast<pid_t>(atspi_accessible_get_process_id(app.get(), nullptr)) == pid)
-                found = std::move(app);
+    const int timeoutMs = std::max(1, static_cast<int>(callTimeoutSeconds_ * 1000));
+    auto target = std::make_shared<Target>(AccessibilityBus::connection(), timeoutMs);
+    std::string found;
+    if (target->bus) {
+        // The registry lists the applications; the bus daemon, not the
+        // application, knows each one's process, so a stopped application
+        // does not hold this loop.
+        VariantRef apps(g_dbus_connection_call_sync(target->bus.get(), "org.a11y.atspi.Registry", rootPath,
+                                                    accessibleInterface, "GetChildren", nullptr,
+                                                    G_VARIANT_TYPE("(a(so))"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr,
+                                                    nullptr));
+        GVariantIter* refs = nullptr;
+        if (apps) g_variant_get(apps.get(), "(a(so))", &refs);
+        const gchar* bus = nullptr;
+        const gchar* path = nullptr;
+        while (refs && found.empty() && g_variant_iter_next(refs, "(&s&o)", &bus, &path)) {
+            VariantRef owner(g_dbus_connection_call_sync(
+                target->bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                "GetConnectionUnixProcessID", g_variant_new("(s)", bus), G_VARIANT_TYPE("(u)"),
+                G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
+            guint32 owningPid = 0;
+            if (owner) g_variant_get(owner.get(), "(u)", &owningPid);
+            if (owner && static_cast<pid_t>(owningPid) == pid) found = bus;
         }
+        if (refs) g_variant_iter_free(refs);
     }
-    return std::make_shared<Element>(std::move(found), target, true);
+    return std::make_shared<Element>(found, rootPath, target, true);
 }
 
-void AtspiAccessibility::setMessagingTimeout(const ElementRef&, double seconds) {
-    // libatspi has one time-out for all calls; a longer request is capped to
-    // this backend's own so a hung target cannot hold a fill.
-    auto& library = Library::instance();
-    auto guard = library.lock();
-    library.setTimeout(std::min(seconds, callTimeoutSeconds_));
+void AtspiAccessibility::setMessagingTimeout(const ElementRef& ref, double seconds) {
+    // A longer request is capped to this backend's own time-out, so a hung
+    // target cannot hold a fill.
+    auto e = element(ref);
+    std::lock_guard lock(e->target->mutex);
+    e->target->timeoutMs = std::max(1, static_cast<int>(std::min(seconds, callTimeoutSeconds_) * 1000));
 }
 
 int AtspiAccessibility::setAttribute(const ElementRef& ref, Attribute attribute, const Value& value) {
     if (attribute == Attribute::manualAccessibility || attribute == Attribute::enhancedUserInterface)
-        return enableAccessibilityBus() ? success : failure;
+        return AccessibilityBus::enable() ? success : failure;
     if (attribute != Attribute::value) return attributeUnsupported;
     const auto* text = std::get_if<std::string>(&value);
     if (!text) return illegalArgument;
 
-    auto guard = Library::instance().lock();
     auto e = element(ref);
+    std::lock_guard lock(e->target->mutex);
+    if (e->busName.empty()) return invalidElement;
     if (e->target->unresponsive()) return cannotComplete;
     Calls call(*this, *e->target);
     std::shared_ptr<Element> holder = e;
     if (call.role(*e) == ATSPI_ROLE_COMBO_BOX) holder = call.editor(e);
-    AtspiAccessible* object = holder ? call.object(*holder) : nullptr;
-    if (!object) return call.stalled() ? cannotComplete : invalidElement;
-    GRef<AtspiEditableText> editable(call([&] { return atspi_accessible_get_editable_text_iface(object); }));
-    if (!editable) return call.stalled() ? cannotComplete : attributeUnsupported;
-    GError* raw = nullptr;
-    const gboolean done = call([&] { return atspi_editable_text_set_text_contents(editable.get(), text->c_str(), &raw); }, &raw);
-    ErrorRef error(raw);
-    if (done && !error) return success;
+    if (!holder) return call.stalled() ? cannotComplete : attributeUnsupported;
+    if (call.write(*holder, *text)) return success;
     return call.stalled() ? cannotComplete : failure;
 }
 
-bool AtspiAccessibility::enableAccessibilityBus() {
-    // Toolkits expose their trees while the accessibility bus says it is
-    // enabled; this asks the session bus, never the target.
-    GError* raw = nullptr;
-    GRef<GDBusConnection> bus(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &raw));
-    ErrorRef error(raw);
-    if (!bus) return false;
-    auto call = [&](const char* method, GVariant* parameters) {
-        GError* e = nullptr;
-        VariantRef reply(g_dbus_connection_call_sync(bus.get(), "org.a11y.Bus", "/org/a11y/bus",
-                                                     "org.freedesktop.DBus.Properties", method, parameters, nullptr,
-                                                     G_DBUS_CALL_FLAGS_NONE, 1000, nullptr, &e));
-        ErrorRef owned(e);
-        return reply;
-    };
-    if (auto reply = call("Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"))) {
-        GVariant* boxed = nullptr;
-        g_variant_get(reply.get(), "(v)", &boxed);
-        VariantRef owned(boxed);
-        if (boxed && g_variant_is_of_type(boxed, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(boxed)) return true;
-    }
-    return call("Set", g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE))) != nullptr;
-}
-
 Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute attribute) {
-    auto guard = Library::instance().lock();
     auto e = element(ref);
-    if (e->isApplication && !e->known()) return {invalidElement, {}};
+    std::lock_guard lock(e->target->mutex);
+    if (e->busName.empty()) return {invalidElement, {}};
     if (e->target->unresponsive()) return {cannotComplete, {}};
     Calls call(*this, *e->target);
     auto failed = [&](int status) { return Reading{call.stalled() ? static_cast<int>(cannotComplete) : status, {}}; };
@@ -467,7 +500,7 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
             if (!e->isApplication) return {attributeUnsupported, {}};
             call.takeSnapshot(*e);
             if (call.stalled()) return failed(failure);
-            auto windows = call.children(e);
+            auto windows = call.children(*e);
             if (!windows) return failed(failure);
             if (attribute == Attribute::windows) return {success, std::vector<ElementRef>(windows->begin(), windows->end())};
             for (auto& window : *windows) {
@@ -487,8 +520,7 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
                 if (call.stalled()) return failed(failure);
                 return {success, std::string(multiLine ? Role::textArea : Role::textField)};
             }
-            GText name(atspi_role_get_name(*role));
-            return {success, std::string(name ? name.get() : "unknown")};
+            return {success, "role:" + std::to_string(static_cast<int>(*role))};
         }
         case Attribute::subrole: {
             auto role = call.role(*e);
@@ -521,39 +553,20 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
             return {success, *text};
         }
         case Attribute::titleElement: {
-            AtspiAccessible* object = call.object(*e);
-            if (!object) return failed(failure);
-            GError* raw = nullptr;
-            std::unique_ptr<GArray, RelationsFree> relations(
-                call([&] { return atspi_accessible_get_relation_set(object, &raw); }, &raw));
-            ErrorRef error(raw);
-            if (!relations) return failed(failure);
-            for (guint i = 0; i < relations->len; ++i) {
-                AtspiRelation* relation = g_array_index(relations.get(), AtspiRelation*, i);
-                if (atspi_relation_get_relation_type(relation) == ATSPI_RELATION_LABELLED_BY &&
-                    atspi_relation_get_n_targets(relation) > 0)
-                    if (AtspiAccessible* label = atspi_relation_get_target(relation, 0))
-                        return {success, ElementRef(std::make_shared<Element>(GRef<AtspiAccessible>(label), e->target))};
-            }
-            return {noValue, {}};
+            auto label = call.labelledBy(*e);
+            if (!label) return failed(noValue);
+            return {success, ElementRef(label)};
         }
         case Attribute::help:
             return {attributeUnsupported, {}};
         case Attribute::placeholder: {
-            AtspiAccessible* object = call.object(*e);
-            if (!object) return failed(failure);
-            GError* raw = nullptr;
-            std::unique_ptr<GHashTable, HashUnref> attributes(
-                call([&] { return atspi_accessible_get_attributes(object, &raw); }, &raw));
-            ErrorRef error(raw);
-            if (!attributes) return failed(failure);
-            for (const char* key : {"placeholder-text", "placeholder"})
-                if (auto* v = static_cast<const char*>(g_hash_table_lookup(attributes.get(), key)))
-                    return {success, std::string(v)};
-            return {noValue, {}};
+            bool readFailed = false;
+            auto placeholder = call.attribute(*e, {"placeholder-text", "placeholder"}, readFailed);
+            if (!placeholder) return failed(readFailed ? failure : noValue);
+            return {success, *placeholder};
         }
         case Attribute::children: {
-            auto children = call.children(e);
+            auto children = call.children(*e);
             if (!children) return failed(failure);
             // A combo box's editor stands for the combo box itself.
             if (call.role(*e) == ATSPI_ROLE_COMBO_BOX)
@@ -589,9 +602,9 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
 
 bool AtspiAccessibility::isSettable(const ElementRef& ref, Attribute attribute) {
     if (attribute != Attribute::value) return false;
-    auto guard = Library::instance().lock();
     auto e = element(ref);
-    if (e->target->unresponsive()) return false;
+    std::lock_guard lock(e->target->mutex);
+    if (e->busName.empty() || e->target->unresponsive()) return false;
     Calls call(*this, *e->target);
     std::shared_ptr<Element> holder = e;
     if (call.role(*e) == ATSPI_ROLE_COMBO_BOX) holder = call.editor(e);

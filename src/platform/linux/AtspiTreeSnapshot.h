@@ -5,8 +5,8 @@
 // one at its start, so it needs a round trip only for what it reads of inputs
 // and captions. Fresh for every walk, and used only while the walk runs.
 
-#include <atspi/atspi.h>
-#include <dbus/dbus.h>
+#include <atspi/atspi-constants.h>
+#include <glib.h>
 
 #include <cstdint>
 #include <optional>
@@ -33,13 +33,10 @@ public:
         bool implements(const char* interface) const;
     };
 
-    // Whether the application answers a ping within the time-out. (libatspi's
-    // own calls over a direct connection wait up to twice their time-out.)
-    static bool answers(DBusConnection* bus, const char* busName, int timeoutMs);
+    static constexpr const char* replyType = "(a((so)(so)(so)iiassusau))";
 
-    // Reads the application's cache; nothing when it does not answer in time
-    // or in the expected shape (`gone` tells when it is no longer there).
-    static std::optional<AtspiTreeSnapshot> read(DBusConnection* bus, const char* busName, int timeoutMs, bool& gone);
+    // Reads the answer to the cache's GetItems; nothing when it has another shape.
+    static std::optional<AtspiTreeSnapshot> fromReply(GVariant* reply);
 
     const Item* find(const std::string& path) const;
     // The element's children in order, only when the snapshot holds all of them.

@@ -136,8 +136,11 @@ TEST_F(AtspiFillTest, ReadingTheApplicationsCacheGivesTheSameFieldsAsAskingEvery
                 live.calls());
 }
 
-// Reads the form, writes one value and puts it back, all on a background thread.
-vell::Task<std::size_t> fillInTheBackground(vell::platform::MainLoop& loop, FillEngine& engine, pid_t pid) {
+// Reads the form, writes one value and puts it back, all on a background
+// thread; then reads this program's own window the same way. Answers the
+// number of fields found in each.
+vell::Task<std::pair<std::size_t, std::size_t>> fillInTheBackground(vell::platform::MainLoop& loop,
+                                                                    FillEngine& engine, pid_t pid) {
     auto work = [&engine, pid] {
         std::vector<FillEngine::Field> fields;
         for (int attempt = 0; attempt < 100 && fields.size() < sampleForm.size(); ++attempt) {
@@ -146,7 +149,13 @@ vell::Task<std::size_t> fillInTheBackground(vell::platform::MainLoop& loop, Fill
         }
         auto outcomes = engine.apply({{"f4", "From the background"}}, fields);
         engine.undo(fields, outcomes);
-        return fields.size();
+        // The program's own accessibility bridge still serves its window.
+        std::vector<FillEngine::Field> own;
+        for (int attempt = 0; attempt < 100 && own.empty(); ++attempt) {
+            own = engine.enumerate(::getpid(), 40);
+            if (own.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return std::make_pair(fields.size(), own.size());
     };
     co_return co_await vell::onBackground(loop, std::move(work));
 }
@@ -164,7 +173,9 @@ TEST_F(AtspiFillTest, WorksFromABackgroundThreadOfAGtkProgram) {
     auto task = fillInTheBackground(loop, engine, pid);
     EXPECT_TRUE(loop.runUntil([&] { return task.done(); }, 60));
     ASSERT_TRUE(task.done());
-    EXPECT_EQ(task.get(), sampleForm.size());
+    const auto [formFields, ownFields] = task.get();
+    EXPECT_EQ(formFields, sampleForm.size());
+    EXPECT_EQ(ownFields, 1u);
     EXPECT_EQ(form->values()["company"], "");
     gtk_widget_destroy(own);
 }
@@ -215,6 +226,40 @@ TEST_F(AtspiFillTest, WritingToAStoppedTargetFailsQuicklyAndItCanBeRestoredOnceI
     EXPECT_EQ(again[0].result, FillEngine::Applied::applied);
     engine.undo(fields, again);
     EXPECT_EQ(form->values(), before);
+}
+
+}  // namespace
+
+namespace {
+
+std::optional<bool> accessibilityEnabled(GDBusConnection* bus) {
+    GVariant* reply = g_dbus_connection_call_sync(bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
+                                                  "Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"),
+                                                  G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
+    if (!reply) return std::nullopt;
+    GVariant* value = nullptr;
+    g_variant_get(reply, "(v)", &value);
+    const bool enabled = g_variant_get_boolean(value);
+    g_variant_unref(value);
+    g_variant_unref(reply);
+    return enabled;
+}
+
+TEST_F(AtspiFillTest, EnumeratingTurnsTheAccessibilitySwitchOn) {
+    GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    ASSERT_TRUE(bus);
+    GVariant* done = g_dbus_connection_call_sync(
+        bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
+        g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(FALSE)), nullptr,
+        G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
+    ASSERT_TRUE(done);
+    g_variant_unref(done);
+    EXPECT_EQ(accessibilityEnabled(bus), false);
+
+    engine.enumerate(form->pid(), 40);
+
+    EXPECT_EQ(accessibilityEnabled(bus), true);
+    g_object_unref(bus);
 }
 
 }  // namespace
