@@ -150,7 +150,7 @@ struct AtspiAccessibility::Target {
     // Taken once, at the start of the walk, and used only while fresh: later
     // reads (writing, restoring) ask the application itself.
     static constexpr std::chrono::seconds fresh{5};
-    bool snapshotTried = false;
+    bool snapshotTried = false;  // and the direct connection
     std::optional<AtspiTreeSnapshot> snapshot;
     std::chrono::steady_clock::time_point snapshotTaken;
     const AtspiTreeSnapshot* freshSnapshot() {
@@ -390,14 +390,16 @@ public:
         target_.peerOf = app.busName;
     }
 
-    void takeSnapshot(Element& app) {
-        if (target_.snapshotTried || !owner_.snapshots_) return;
+    // Once per walk, before the first window is read.
+    void prepare(Element& app) {
+        if (target_.snapshotTried) return;
         target_.snapshotTried = true;
         // A short question first: a stopped or vanished target is found out
         // within the short time-out. A live one may take longer to describe a
         // large tree; past the longer limit, the walk asks element by element.
         if (!call(app, "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr)) return;
         connectDirectly(app);
+        if (!owner_.snapshots_) return;
         Element cache(app.busName, "/org/a11y/atspi/cache", app.target);
         auto reply = call(cache, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr, snapshotTimeoutMs);
         if (stalled() && reply == nullptr) target_.stalledAt.reset();  // slow, not gone: walk live instead
@@ -498,7 +500,7 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
         case Attribute::focusedWindow:
         case Attribute::windows: {
             if (!e->isApplication) return {attributeUnsupported, {}};
-            call.takeSnapshot(*e);
+            call.prepare(*e);
             if (call.stalled()) return failed(failure);
             auto windows = call.children(*e);
             if (!windows) return failed(failure);
