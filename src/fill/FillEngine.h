@@ -50,6 +50,12 @@ public:
 
     static std::string displayName(const Field& field);
 
+    // The first non-empty of the element's title, description, labelling
+    // element's value and help; nothing when none has text.
+    std::optional<std::string> bestLabel(const std::shared_ptr<platform::AccessibleElement>& element);
+    // The first of the application's windows, if any.
+    std::shared_ptr<platform::AccessibleElement> firstWindow(const std::shared_ptr<platform::AccessibleElement>& app);
+
 protected:
     FillEngine() = default;  // for test doubles that replace every operation
 

@@ -9,6 +9,11 @@
 #include "platform/Error.h"
 #include "platform/Task.h"
 
+namespace vell::platform {
+class HttpClient;
+class MainLoop;
+}  // namespace vell::platform
+
 namespace vell::session {
 class Session;
 }
@@ -20,6 +25,7 @@ public:
     struct Mapping {
         std::map<std::string, std::string> values;  // field id → value
         std::vector<std::string> unfilled;
+        bool operator==(const Mapping&) const = default;
     };
 
     class FillError : public Error {
@@ -28,19 +34,30 @@ public:
     };
 
     // `apiBase` is the service's base address; paths are appended as text.
-    FillService(session::Session& session, std::string apiBase);
+    // The request runs on a background thread of `loop` through `http`.
+    FillService(session::Session& session, platform::HttpClient& http, platform::MainLoop& loop, std::string apiBase,
+                double timeoutSeconds = 30);
     virtual ~FillService() = default;
 
     // Sends the source ({"transcript": …} or {"noteId": …}) with the fields'
     // descriptions; throws SessionError, FillError or a transport Error.
     virtual Task<Mapping> send(std::map<std::string, std::string> source, std::vector<FillEngine::Field> fields);
 
+    // The wire format, exposed for tests: the compact JSON request body, and
+    // the answer read from a status and body (throws FillError).
+    static std::string requestBody(const std::map<std::string, std::string>& source,
+                                   const std::vector<FillEngine::Field>& fields);
+    static Mapping readAnswer(int status, const std::string& body);
+
 protected:
     FillService() = default;  // for test doubles that replace every operation
 
 private:
     session::Session* session_ = nullptr;
+    platform::HttpClient* http_ = nullptr;
+    platform::MainLoop* loop_ = nullptr;
     std::string apiBase_;
+    double timeoutSeconds_ = 30;
 };
 
 }  // namespace vell::fill

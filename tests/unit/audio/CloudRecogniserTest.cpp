@@ -14,6 +14,7 @@
 #include "VirtualLoop.h"
 #include "audio/CloudRecogniser.h"
 #include "platform/linux/CurlHttpClient.h"
+#include "FakeSession.h"
 #include "session/Session.h"
 
 namespace fs = std::filesystem;
@@ -26,18 +27,7 @@ using vell::test::RecordingHttpServer;
 namespace {
 
 // A session that hands out a fixed token, or none.
-class TokenSession final : public vell::session::Session {
-public:
-    std::optional<std::string> token = std::string("tok-123.abc");
-    int asked = 0;
-    bool isSignedIn() const override { return token.has_value(); }
-    std::optional<std::string> email() const override { return std::nullopt; }
-    Task<std::string> accessToken() override {
-        ++asked;
-        if (!token) throw SessionError::signedOut();
-        co_return *token;
-    }
-};
+using TokenSession = vell::test::FakeSession;
 
 class CloudRecogniserTest : public testing::Test {
 protected:
@@ -83,7 +73,7 @@ protected:
 
     vell::test::VirtualLoop loop;
     vell::platform::CurlHttpClient http;
-    TokenSession session;
+    TokenSession session{std::string("tok-123.abc")};
     RecordingHttpServer server;
     std::string audioBytes;
     fs::path audioFile;

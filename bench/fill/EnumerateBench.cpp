@@ -1,0 +1,108 @@
+// Field enumeration over AT-SPI on generated GTK windows of about 1,000 and
+// 4,000 elements. Reports the elements one walk visits and, per element, the
+// D-Bus requests (each one round trip) the walk sent to the application. Run
+// inside a headless session.
+
+#include <benchmark/benchmark.h>
+
+#include <atomic>
+#include <map>
+#include <memory>
+#include <thread>
+
+#include "fill/FillEngine.h"
+#include "integration/fill/FormProcess.h"
+#include "platform/linux/AtspiAccessibility.h"
+
+using vell::fill::FillEngine;
+using vell::platform::Accessibility;
+
+namespace {
+
+// Counts elements taken by the walk (one role read each) and passes every call on.
+class CountingAccessibility final : public Accessibility {
+public:
+    explicit CountingAccessibility(Accessibility& inner) : inner_(inner) {}
+    long elements = 0;
+    vell::platform::ElementRef application(pid_t pid) override { return inner_.application(pid); }
+    void setMessagingTimeout(const vell::platform::ElementRef& e, double s) override { inner_.setMessagingTimeout(e, s); }
+    int setAttribute(const vell::platform::ElementRef& e, Attribute a, const Value& v) override {
+        return inner_.setAttribute(e, a, v);
+    }
+    Reading read(const vell::platform::ElementRef& e, Attribute a) override {
+        elements += a == Attribute::role;
+        return inner_.read(e, a);
+    }
+    bool isSettable(const vell::platform::ElementRef& e, Attribute a) override { return inner_.isSettable(e, a); }
+
+private:
+    Accessibility& inner_;
+};
+
+struct Window {
+    std::unique_ptr<vell::test::FormProcess> form;
+    std::size_t fields = 0;
+};
+
+Window& generated(int elements) {
+    static std::map<int, Window> windows;
+    auto& window = windows[elements];
+    if (!window.form) {
+        window.form = std::make_unique<vell::test::FormProcess>(
+            std::vector<std::string>{VELL_FORM_FIXTURE, "--generated", std::to_string(elements)});
+        window.form->waitReady();
+    }
+    return window;
+}
+
+std::string describe(const std::vector<FillEngine::Field>& fields) {
+    std::string out;
+    auto o = [](const std::optional<std::string>& v) { return v ? "\"" + *v + "\"" : std::string("-"); };
+    for (const auto& f : fields)
+        out += f.id + " " + f.type + " " + o(f.label) + " " + o(f.placeholder) + " " + o(f.near) + " " + o(f.original) + "\n";
+    return out;
+}
+
+// Arguments: elements in the window; 1 to read the application's cache in one
+// request, 0 to ask every element.
+void BM_Enumerate(benchmark::State& state) {
+    auto& window = generated(static_cast<int>(state.range(0)));
+    const bool snapshots = state.range(1) != 0;
+    vell::platform::AtspiAccessibility atspi(0.4, snapshots);
+    CountingAccessibility counting(atspi);
+    FillEngine engine(counting);
+    // The tree appears on the bus shortly after the window: wait for it.
+    for (int i = 0; i < 100 && engine.enumerate(window.form->pid(), 40).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    vell::platform::AtspiAccessibility live(0.4, false);
+    FillEngine plain(live);
+    const std::string expected = describe(plain.enumerate(window.form->pid(), 40));
+
+    counting.elements = 0;
+    const long callsBefore = atspi.calls();
+    long walks = 0;
+    std::string result;
+    for (auto _ : state) {
+        result = describe(engine.enumerate(window.form->pid(), 40));
+        ++walks;
+    }
+    const double elements = static_cast<double>(counting.elements) / static_cast<double>(walks);
+    state.counters["elements"] = elements;
+    state.counters["identicalToPlainWalk"] = result == expected ? 1 : 0;
+    state.counters["roundTripsPerElement"] =
+        static_cast<double>(atspi.calls() - callsBefore) / static_cast<double>(walks) / elements;
+}
+
+}  // namespace
+
+BENCHMARK(BM_Enumerate)
+    ->ArgNames({"elements", "cache"})
+    ->Args({1000, 0})
+    ->Args({1000, 1})
+    ->Args({4000, 0})
+    ->Args({4000, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->MinTime(2);
+
+BENCHMARK_MAIN();

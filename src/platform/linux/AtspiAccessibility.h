@@ -1,0 +1,71 @@
+#pragma once
+// Accessibility over AT-SPI2, speaking its D-Bus protocol on a private
+// connection to the accessibility bus.
+//
+// - Application by process id: the registry's application whose bus
+//   connection belongs to that process.
+// - Focused window: the application's child in the ACTIVE state, else none
+//   (the caller then takes the first window).
+// - Roles: LABEL and STATIC are static text; TEXT and ENTRY are inputs, a text
+//   area when MULTI_LINE; PASSWORD_TEXT is a secure input; COMBO_BOX is a combo
+//   box whose value lives in its editable TEXT child, if it has one.
+// - Labels: the name as title, the description, and the LABELLED_BY relation;
+//   placeholder from the "placeholder-text" or "placeholder" attribute; values
+//   through the Text interface; writes through EditableText. Settable means
+//   EditableText, EDITABLE and not READ_ONLY.
+// - Siblings that mix static texts and inputs are listed in reading order
+//   (from their on-screen extents), so a caption is met before its input even
+//   where a container lists its children in reverse (GtkGrid).
+// - A walk starts by reading the application's own description of its tree
+//   in one request (roles, names, states, children); only what is read of
+//   inputs and captions costs a round trip each. Elements that description
+//   lacks are asked live, and nothing is cached beyond the walk.
+// - Every request gives up after a short time-out, and once a target has
+//   failed to answer, every later request to it fails at once for a few
+//   seconds: a hung or vanished application cannot stall a fill.
+// - "Making the target accessible" means making sure the accessibility bus is
+//   enabled, which is what makes toolkits expose their trees.
+//
+// Why not libatspi: it keeps one process-wide connection that GTK's own
+// accessibility bridge shares and dispatches on the main loop, and it is not
+// thread-safe. Driving it from a background thread of a GTK program either
+// takes that connection away from the bridge (the program's own windows stop
+// answering) or races the main loop (requests time out at random). A private
+// GDBus connection is safe from any thread and leaves the bridge alone.
+
+#include <atomic>
+#include <memory>
+
+#include "platform/Accessibility.h"
+
+namespace vell::platform {
+
+class AtspiAccessibility final : public Accessibility {
+public:
+    // `callTimeoutSeconds` bounds every request to another application;
+    // `snapshots` false asks every element live (for comparisons).
+    explicit AtspiAccessibility(double callTimeoutSeconds = 0.4, bool snapshots = true);
+
+    ElementRef application(pid_t pid) override;
+    void setMessagingTimeout(const ElementRef& element, double seconds) override;
+    int setAttribute(const ElementRef& element, Attribute attribute, const Value& value) override;
+    Reading read(const ElementRef& element, Attribute attribute) override;
+    bool isSettable(const ElementRef& element, Attribute attribute) override;
+
+    // Number of requests sent to other applications, each one round trip
+    // (for measurements).
+    long calls() const { return calls_; }
+
+private:
+    class Element;
+    struct Target;
+    class Calls;
+
+    std::shared_ptr<Element> element(const ElementRef& ref) const;
+
+    double callTimeoutSeconds_;
+    bool snapshots_;
+    mutable std::atomic<long> calls_{0};
+};
+
+}  // namespace vell::platform

@@ -1,0 +1,50 @@
+#pragma once
+// One application's own description of every element it has registered with
+// the accessibility bus (role, name, description, states, interfaces, parent
+// and position), read in a single request from its cache object. A walk takes
+// one at its start, so it needs a round trip only for what it reads of inputs
+// and captions. Fresh for every walk, and used only while the walk runs.
+
+#include <atspi/atspi-constants.h>
+#include <glib.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+namespace vell::platform {
+
+class AtspiTreeSnapshot {
+public:
+    struct Item {
+        std::string parent;
+        int index = -1;
+        int childCount = 0;
+        std::vector<std::string> interfaces;
+        std::string name;
+        AtspiRole role = ATSPI_ROLE_INVALID;
+        std::string description;
+        std::uint64_t states = 0;
+
+        bool has(AtspiStateType state) const { return (states >> static_cast<unsigned>(state)) & 1u; }
+        bool implements(const char* interface) const;
+    };
+
+    static constexpr const char* replyType = "(a((so)(so)(so)iiassusau))";
+
+    // Reads the answer to the cache's GetItems; nothing when it has another shape.
+    static std::optional<AtspiTreeSnapshot> fromReply(GVariant* reply);
+
+    const Item* find(const std::string& path) const;
+    // The element's children in order, only when the snapshot holds all of them.
+    std::optional<std::vector<std::string>> childrenOf(const std::string& path) const;
+
+private:
+    std::unordered_map<std::string, Item> items_;
+    std::unordered_map<std::string, std::vector<std::pair<int, std::string>>> children_;
+};
+
+}  // namespace vell::platform
