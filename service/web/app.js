@@ -144,6 +144,10 @@
       $('auth-switch').textContent = signingUp ? 'I already have an account' : 'Create an account';
       $('password').autocomplete = signingUp ? 'new-password' : 'current-password';
       $('auth-hint').hidden = !onDesktopPage();
+      // Nothing of the last account stays on the page.
+      notes = [];
+      edit(null);
+      listNotes();
       show('auth');
     } else if (onDesktopPage()) {
       $('desktop-email').textContent = session.email || '';
@@ -236,7 +240,10 @@
       li.addEventListener('click', () => edit(note));
       return li;
     }));
-    edit(current && notes.find((n) => n.id === current.id) || null);
+    // The list never touches the editor: a list that arrives late must not
+    // wipe what the person is typing.
+    for (const li of list.children) li.classList.toggle('current', !!current && li.dataset.id === current.id);
+    $('delete-note').hidden = !current;
   }
 
   async function loadNotes() {
@@ -268,7 +275,7 @@
     const r = await api('DELETE', '/api/v1/notes/' + current.id);
     if (r && r.status === 200) {
       notes = notes.filter((n) => n.id !== current.id);
-      current = null;
+      edit(null);
       listNotes();
       status('Deleted.');
     }
