@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "ChildProcesses.h"
 #include "LoopbackPageServer.h"
 #include "platform/linux/GlibMainLoop.h"
 #include "platform/linux/WebKitWebView.h"
@@ -83,6 +84,11 @@ const char* countingAdopt = R"(<!doctype html><script>
 class PanelWebViewIntegration : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display"; }
+    static void TearDownTestSuite() {
+        // WebKit's processes end shortly after their view; none may outlive the test.
+        platform::GlibMainLoop loop;
+        EXPECT_TRUE(loop.runUntil([] { return test::childProcesses().empty(); }, patience));
+    }
 
     void SetUp() override { dataDir = scratchFolder(::testing::UnitTest::GetInstance()->current_test_info()->name()); }
     void TearDown() override {
