@@ -110,6 +110,7 @@ WebKitWebView::WebKitWebView(Options options) : cancellable_(g_cancellable_new()
     g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
     g_signal_connect(view_.get(), "create", G_CALLBACK(onCreate), this);
     g_signal_connect(view_.get(), "permission-request", G_CALLBACK(onPermissionRequest), this);
+    g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
 }
 
 WebKitWebView::~WebKitWebView() {
@@ -146,6 +147,16 @@ void WebKitWebView::load(const std::string& url, double timeoutSeconds) {
     if (loadTimeout_) g_source_remove(loadTimeout_);
     loadTimeout_ = g_timeout_add(static_cast<guint>(timeoutSeconds * 1000), onLoadTimeout, this);
     webkit_web_view_load_uri(view_.get(), url.c_str());
+}
+
+void WebKitWebView::onLoadChanged(::WebKitWebView*, WebKitLoadEvent event, gpointer data) {
+    // A finished (or failed) load needs no time-out; a later navigation of
+    // the page's own must not be stopped by it.
+    auto* self = static_cast<WebKitWebView*>(data);
+    if (event == WEBKIT_LOAD_FINISHED && self->loadTimeout_) {
+        g_source_remove(self->loadTimeout_);
+        self->loadTimeout_ = 0;
+    }
 }
 
 gboolean WebKitWebView::onLoadTimeout(gpointer data) {

@@ -67,6 +67,7 @@ private:
     static GtkWidget* onCreate(::WebKitWebView*, WebKitNavigationAction*, gpointer self);
     static gboolean onPermissionRequest(::WebKitWebView*, WebKitPermissionRequest*, gpointer self);
     static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer handler);
+    static void onLoadChanged(::WebKitWebView*, WebKitLoadEvent event, gpointer self);
     static gboolean onLoadTimeout(gpointer self);
 
     Ref<WebKitWebsiteDataManager> dataManager_;

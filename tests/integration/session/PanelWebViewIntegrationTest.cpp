@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 #include <gtk/gtk.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -333,6 +338,26 @@ TEST_F(PanelWebViewIntegration, ClearEmptiesLocalStorageAndCookies) {
     auto requests = server.requests();
     auto cookie = requests.back().headers.find("Cookie");
     EXPECT_TRUE(cookie == requests.back().headers.end() || cookie->second.find("sid=42") == std::string::npos);
+}
+
+TEST_F(PanelWebViewIntegration, ALoadThatDoesNotFinishInTimeIsStopped) {
+    open(tokenBridge);
+    // A server that takes the connection and never answers.
+    int silent = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(::listen(silent, 4), 0);
+    socklen_t length = sizeof address;
+    ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length);
+
+    const double started = loop.now();
+    raw->load("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/app", 1.5);  // same host: allowed
+    ASSERT_TRUE(loop.runUntil([&] { return raw->isLoading(); }, patience));
+    EXPECT_TRUE(loop.runUntil([&] { return !raw->isLoading(); }, patience));
+    EXPECT_GE(loop.now() - started, 1.5);
+    ::close(silent);
 }
 
 // ---- a cookie and a local-storage value outlive the program -----------------------------
