@@ -49,8 +49,9 @@ void PanelWebView::setShared(std::shared_ptr<PanelWebView> instance) {
 
 // ---- desktop to page ------------------------------------------------------------------
 
+// Neither this nor the loops below keep the panel alive while a script runs:
+// a view that goes away answers its open scripts with nothing.
 Task<WebView::ScriptResult> PanelWebView::call(std::string body, json arguments) {
-    auto self = shared_from_this();  // the view stays while its script runs
     co_return co_await untilCalled<WebView::ScriptResult>(loop_, [&](Resolver<WebView::ScriptResult> answer) {
         view_->callAsyncJavaScript(body, arguments, [answer](WebView::ScriptResult result) { answer(std::move(result)); });
     });
@@ -63,14 +64,14 @@ Task<std::optional<std::string>> PanelWebView::bridgeToken(int attempts) {
 Task<std::optional<std::string>> PanelWebView::askForToken(std::weak_ptr<PanelWebView> self, int attempts) {
     for (int attempt = 1; attempt <= attempts; ++attempt) {
         platform::MainLoop* loop = nullptr;
-        WebView::ScriptResult result;
-        {
-            auto panel = self.lock();  // held only while the script runs, not during the pause
-            if (!panel) co_return std::nullopt;
+        Task<WebView::ScriptResult> question;
+        if (auto panel = self.lock()) {
             loop = &panel->loop_;
-            result = co_await panel->call(std::string(tokenScript), json::object());
+            question = panel->call(std::string(tokenScript), json::object());
+        } else {
+            co_return std::nullopt;
         }
-        if (auto token = nonEmptyString(result)) co_return token;
+        if (auto token = nonEmptyString(co_await question)) co_return token;
         if (attempt < attempts) co_await sleep(*loop, tokenPause);
     }
     co_return std::nullopt;
@@ -88,20 +89,20 @@ Task<> PanelWebView::handOver(std::weak_ptr<PanelWebView> self, std::string acce
     const json arguments = {{"a", accessToken}, {"r", refreshToken}};
     for (int attempt = 1; attempt <= adoptAttempts; ++attempt) {
         platform::MainLoop* loop = nullptr;
-        WebView::ScriptResult result;
-        {
-            auto panel = self.lock();
-            if (!panel) co_return;
+        Task<WebView::ScriptResult> handing;
+        if (auto panel = self.lock()) {
             loop = &panel->loop_;
-            result = co_await panel->call(std::string(adoptScript), arguments);
+            handing = panel->call(std::string(adoptScript), arguments);
+        } else {
+            co_return;
         }
+        auto result = co_await handing;
         if (result && result->is_boolean() && result->get<bool>()) co_return;
         if (attempt < adoptAttempts) co_await sleep(*loop, adoptPause);
     }
 }
 
 Task<std::optional<std::string>> PanelWebView::evalForDebug(std::string script) {
-    auto self = shared_from_this();
     auto result = co_await untilCalled<WebView::ScriptResult>(loop_, [&](Resolver<WebView::ScriptResult> answer) {
         view_->evaluateJavaScript(script, [answer](WebView::ScriptResult value) { answer(std::move(value)); });
     });

@@ -42,6 +42,10 @@ public:
     };
 
     FakeWebView(platform::MainLoop& loop, std::shared_ptr<Record> record) : loop_(loop), record_(std::move(record)) {}
+    // Like a real view, one that goes away answers its open scripts with nothing.
+    ~FakeWebView() override {
+        for (auto& call : record_->scripts) call.done(std::nullopt);
+    }
 
     void setDelegate(std::weak_ptr<Delegate> delegate) override { record_->delegate = std::move(delegate); }
     void setUserAgent(const std::string& userAgent) override { record_->userAgents.push_back(userAgent); }
@@ -63,6 +67,14 @@ public:
 
 private:
     void script(ScriptCall call) {
+        // Each script is answered once; later answers are ignored.
+        auto answered = std::make_shared<bool>(false);
+        call.done = [answered, done = std::move(call.done)](ScriptResult result) {
+            if (!*answered) {
+                *answered = true;
+                done(std::move(result));
+            }
+        };
         if (record_->respond) {
             auto result = record_->respond(call);
             auto done = call.done;

@@ -164,6 +164,19 @@ TEST_F(PanelWebViewTest, RetryLoopsStopOnceThePanelIsGone) {
     EXPECT_EQ(token.get(), std::nullopt);
 }
 
+TEST_F(PanelWebViewTest, AnOpenScriptDoesNotKeepThePanelAlive) {
+    auto token = panel->bridgeToken(4);
+    panel->adopt("a", "r", std::nullopt);
+    ASSERT_EQ(record->scripts.size(), 2u);
+    std::weak_ptr<PanelWebView> weak = panel;
+    panel.reset();
+    EXPECT_TRUE(weak.expired());
+    loop.advance(30);
+    ASSERT_TRUE(token.done());
+    EXPECT_EQ(token.get(), std::nullopt);
+    EXPECT_EQ(record->scripts.size(), 2u);
+}
+
 TEST_F(PanelWebViewTest, EvalForDebugYieldsOnlyStrings) {
     const std::pair<WebView::ScriptResult, std::optional<std::string>> cases[] = {
         {json("https://x/app"), "https://x/app"}, {json(""), ""}, {json(3), std::nullopt},

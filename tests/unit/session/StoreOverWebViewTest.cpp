@@ -46,10 +46,10 @@ protected:
 };
 
 TEST_F(StoreOverWebViewTest, APageWithoutASessionSignsOutAfterFourQuestionsAndThreePauses) {
-    store->adopt("at", "rt", std::nullopt, "ada@example.com");
     record->respond = [](auto& call) -> platform::WebView::ScriptResult {
         return call.body == PanelWebView::adoptScript ? json(true) : json(nullptr);
     };
+    store->adopt("at", "rt", std::nullopt, "ada@example.com");
     loop.runUntilIdle();
     record->scripts.clear();
     const double start = loop.now();
@@ -77,6 +77,7 @@ TEST_F(StoreOverWebViewTest, AdoptWritesTheMarkerBeforeThePageHasTheSession) {
 }
 
 TEST_F(StoreOverWebViewTest, ClearErasesThePageDataAndReloads) {
+    record->respond = [](auto&) { return json(true); };
     store->adopt("at", "rt", std::nullopt, std::nullopt);
     store->clear();
     ASSERT_EQ(record->clears.size(), 1u);
