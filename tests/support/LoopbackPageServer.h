@@ -37,6 +37,7 @@ public:
             response.set_header("Cache-Control", "no-store");
             response.set_content(body, "text/html; charset=utf-8");
         });
+        server_.set_keep_alive_timeout(1);  // so stopping never waits long for an idle connection
         port_ = server_.bind_to_any_port(address_.c_str());
         thread_ = std::thread([this] { server_.listen_after_bind(); });
         while (!server_.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
