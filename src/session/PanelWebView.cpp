@@ -159,7 +159,10 @@ WebView::Policy PanelWebView::decideNavigation(const std::optional<std::string>&
 }
 
 void PanelWebView::requestNewWindow(const std::optional<std::string>& url) {
-    if (url && !url->empty() && opener_) opener_(*url);
+    // The program's own links never leave the view, whichever way they are opened:
+    // handed to the system, they would come straight back to the program.
+    if (!url || url->empty() || WebAddress::scheme(*url) == "vell" || !opener_) return;
+    opener_(*url);
 }
 
 bool PanelWebView::decideMediaCapture(const WebView::MediaRequest& request) {

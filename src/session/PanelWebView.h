@@ -8,6 +8,13 @@
 //
 // Main thread only. The retry loops and the view's callbacks hold this
 // object weakly and stop once it is gone.
+//
+// At launch, before the session store is used:
+//   PanelWebView::setShared(PanelWebView::create(loop,
+//       std::make_unique<platform::WebKitWebView>(platform::WebKitWebView::Options::standard()),
+//       {Config::apiBase(), Config::supabaseURL()},
+//       [&desktop](std::string url) { desktop.openInBrowser(url); }));
+// and PanelWebView::shared()->webView().nativeView() is the widget the panel shows.
 
 #include <functional>
 #include <memory>

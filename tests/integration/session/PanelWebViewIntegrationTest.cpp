@@ -185,6 +185,12 @@ TEST_F(PanelWebViewIntegration, TokenAndEmailComeThroughTheBridgeWithTheFixedUse
     EXPECT_EQ(finish(token), "tok-123");
     auto email = panel->bridgeEmail();
     EXPECT_EQ(finish(email), "ada@example.com");
+    for (auto [script, expected] : {std::pair<std::string, std::optional<std::string>>{"document.title", "app"},
+                                    {"''", ""}, {"42", std::nullopt}, {"throw new Error('x')", std::nullopt},
+                                    {"undefined", std::nullopt}}) {
+        auto value = panel->evalForDebug(script);
+        EXPECT_EQ(finish(value), expected) << script;
+    }
 
     auto requests = server.requests();
     ASSERT_FALSE(requests.empty());
@@ -311,6 +317,7 @@ TEST_F(PanelWebViewIntegration, LinksToOtherSitesAndNewWindowsGoToTheDefaultBrow
     EXPECT_EQ(opened, std::vector<std::string>{elsewhere}) << "the vell: link opens nothing";
     EXPECT_EQ(raw->currentURL(), app);
 
+    js("window.open('vell://auth#access_token=a&refresh_token=r'); ''");
     js("window.open('http://docs.example.org/popup'); ''");
     ASSERT_TRUE(loop.runUntil([&] { return opened.size() >= 2; }, patience));
     js("document.getElementById('blank').click(); ''");

@@ -268,6 +268,7 @@ TEST_F(PanelWebViewTest, NewWindowsGoToTheDefaultBrowser) {
     panel->requestNewWindow("http://127.0.0.1:8123/app#/print");
     panel->requestNewWindow(std::nullopt);
     panel->requestNewWindow("");
+    panel->requestNewWindow("vell://auth#access_token=a&refresh_token=r");
     EXPECT_EQ(opened, std::vector<std::string>{"http://127.0.0.1:8123/app#/print"});
 }
 

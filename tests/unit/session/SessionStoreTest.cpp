@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <thread>
 #include <fstream>
 #include <sstream>
 
@@ -257,6 +259,30 @@ TEST_F(SessionStoreTest, WithoutAWebViewNothingIsHandedOverAndNoTokenComes) {
     EXPECT_TRUE(signedOutError(token));
     store->clear();
     EXPECT_FALSE(store->isSignedIn());
+}
+
+TEST_F(SessionStoreTest, ReadersOnOtherThreadsSeeWholeStates) {
+    auto store = makeStore();
+    std::atomic<bool> stop{false};
+    std::atomic<int> torn{0};
+    std::vector<std::thread> readers;
+    for (int i = 0; i < 3; ++i)
+        readers.emplace_back([&] {
+            while (!stop) {
+                auto email = store->email();
+                if (email && *email != "a@example.com" && *email != "b@example.com") ++torn;
+                (void)store->isSignedIn();
+            }
+        });
+    for (int i = 0; i < 200; ++i) {
+        store->adopt("at", "rt", std::nullopt, i % 2 ? "a@example.com" : "b@example.com");
+        if (i % 3 == 0) store->clear();
+    }
+    stop = true;
+    for (auto& reader : readers) reader.join();
+    EXPECT_EQ(torn, 0);
+    EXPECT_TRUE(store->isSignedIn());
+    expectPrivateMarker(R"({"email":"a@example.com"})");
 }
 
 TEST_F(SessionStoreTest, DefaultDirectoryFollowsTheXdgDataHome) {
