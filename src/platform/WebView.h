@@ -55,7 +55,7 @@ public:
     // only the top frame gets the handler.
     virtual void addScriptMessageHandler(const std::string& name) = 0;
     // Loads an address with the default cache policy; a load that has not
-    // finished after `timeoutSeconds` is stopped.
+    // finished after `timeoutSeconds` (when positive) is stopped.
     virtual void load(const std::string& url, double timeoutSeconds) = 0;
     // Runs `body` as the body of an async function in the page's own world of
     // the main frame, with each key of `arguments` (an object) as a named

@@ -145,7 +145,9 @@ void WebKitWebView::addScriptMessageHandler(const std::string& name) {
 
 void WebKitWebView::load(const std::string& url, double timeoutSeconds) {
     if (loadTimeout_) g_source_remove(loadTimeout_);
-    loadTimeout_ = g_timeout_add(static_cast<guint>(timeoutSeconds * 1000), onLoadTimeout, this);
+    loadTimeout_ = 0;
+    if (timeoutSeconds > 0)
+        loadTimeout_ = g_timeout_add(static_cast<guint>(timeoutSeconds * 1000), onLoadTimeout, this);
     webkit_web_view_load_uri(view_.get(), url.c_str());
 }
 
