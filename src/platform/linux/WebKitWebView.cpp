@@ -146,16 +146,18 @@ void WebKitWebView::addScriptMessageHandler(const std::string& name) {
 void WebKitWebView::load(const std::string& url, double timeoutSeconds) {
     if (loadTimeout_) g_source_remove(loadTimeout_);
     loadTimeout_ = 0;
+    loadStarted_ = false;
     if (timeoutSeconds > 0)
         loadTimeout_ = g_timeout_add(static_cast<guint>(timeoutSeconds * 1000), onLoadTimeout, this);
     webkit_web_view_load_uri(view_.get(), url.c_str());
 }
 
 void WebKitWebView::onLoadChanged(::WebKitWebView*, WebKitLoadEvent event, gpointer data) {
-    // A finished (or failed) load needs no time-out; a later navigation of
-    // the page's own must not be stopped by it.
+    // Once the load has begun and finished (or failed) it needs no time-out,
+    // and a later navigation of the page's own must not be stopped by it.
     auto* self = static_cast<WebKitWebView*>(data);
-    if (event == WEBKIT_LOAD_FINISHED && self->loadTimeout_) {
+    if (event == WEBKIT_LOAD_STARTED) self->loadStarted_ = true;
+    if (event == WEBKIT_LOAD_FINISHED && self->loadStarted_ && self->loadTimeout_) {
         g_source_remove(self->loadTimeout_);
         self->loadTimeout_ = 0;
     }
@@ -164,7 +166,8 @@ void WebKitWebView::onLoadChanged(::WebKitWebView*, WebKitLoadEvent event, gpoin
 gboolean WebKitWebView::onLoadTimeout(gpointer data) {
     auto* self = static_cast<WebKitWebView*>(data);
     self->loadTimeout_ = 0;
-    if (webkit_web_view_is_loading(self->view_.get())) webkit_web_view_stop_loading(self->view_.get());
+    // Also when the load has not even begun yet: the stop follows it.
+    webkit_web_view_stop_loading(self->view_.get());
     return G_SOURCE_REMOVE;
 }
 

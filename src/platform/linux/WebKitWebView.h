@@ -79,6 +79,7 @@ private:
     std::weak_ptr<Delegate> delegate_;
     std::vector<std::unique_ptr<MessageHandler>> handlers_;
     guint loadTimeout_ = 0;
+    bool loadStarted_ = false;  // the load given to load() has begun
 };
 
 }  // namespace vell::platform

@@ -135,12 +135,12 @@ protected:
         return task.get();
     }
 
-    // A plain script's value in the page.
-    WebView::ScriptResult js(const std::string& script) {
+    // A plain script's value in the page; null when it has none.
+    json js(const std::string& script) {
         std::optional<WebView::ScriptResult> result;
         raw->evaluateJavaScript(script, [&](WebView::ScriptResult value) { result = std::move(value); });
         EXPECT_TRUE(loop.runUntil([&] { return result.has_value(); }, patience)) << script;
-        return result.value_or(std::nullopt);
+        return result && *result ? **result : json();
     }
     // An async function body's value in the page.
     WebView::ScriptResult asyncJs(const std::string& body) {
@@ -208,10 +208,10 @@ TEST_F(PanelWebViewIntegration, APageWithoutTheBridgeYieldsNothingAfterFourLooks
     EXPECT_EQ(finish(token), std::nullopt);
     const double took = loop.now() - started;
     auto looks = js("window.__looks");
-    ASSERT_TRUE(looks && looks->is_array());
-    ASSERT_EQ(looks->size(), 4u);
-    for (std::size_t i = 1; i < looks->size(); ++i)
-        EXPECT_GE((*looks)[i].get<double>() - (*looks)[i - 1].get<double>(), 690.0) << "pause before look " << i + 1;
+    ASSERT_TRUE(looks.is_array());
+    ASSERT_EQ(looks.size(), 4u);
+    for (std::size_t i = 1; i < looks.size(); ++i)
+        EXPECT_GE(looks[i].get<double>() - looks[i - 1].get<double>(), 690.0) << "pause before look " << i + 1;
     EXPECT_GE(took, 2.1);
 }
 
@@ -221,12 +221,12 @@ TEST_F(PanelWebViewIntegration, AdoptStopsOnTheThirdAttemptWhenThePageAcceptsIt)
     ASSERT_TRUE(loop.runUntil([&] { return js("window.__adopts.length") == json(3); }, patience));
     loop.runFor(2.5);  // well past the next pause: no fourth attempt
     auto adopts = js("window.__adopts");
-    ASSERT_TRUE(adopts && adopts->size() == 3u) << adopts.value_or(json()).dump();
-    for (auto& call : *adopts) {
+    ASSERT_TRUE(adopts.is_array() && adopts.size() == 3u) << adopts.dump();
+    for (auto& call : adopts) {
         EXPECT_EQ(call[0], "access-1");
         EXPECT_EQ(call[1], "refresh-1");
     }
-    EXPECT_GE((*adopts)[1][2].get<double>() - (*adopts)[0][2].get<double>(), 890.0);
+    EXPECT_GE(adopts[1][2].get<double>() - adopts[0][2].get<double>(), 890.0);
 }
 
 TEST_F(PanelWebViewIntegration, APageThatNeverAcceptsIsTriedEightTimes) {
@@ -235,8 +235,9 @@ TEST_F(PanelWebViewIntegration, APageThatNeverAcceptsIsTriedEightTimes) {
     ASSERT_TRUE(loop.runUntil([&] { return js("window.__adopts.length") == json(8); }, patience));
     loop.runFor(2.5);
     EXPECT_EQ(js("window.__adopts.length"), json(8));
-    auto adopts = js("window.__adopts.map(c => c[2])");
-    EXPECT_GE((*adopts)[7].get<double>() - (*adopts)[0].get<double>(), 6300.0 - 10);
+    auto times = js("window.__adopts.map(c => c[2])");
+    ASSERT_TRUE(times.is_array() && times.size() == 8u) << times.dump();
+    EXPECT_GE(times[7].get<double>() - times[0].get<double>(), 6300.0 - 10);
 }
 
 TEST_F(PanelWebViewIntegration, NoteAndTextRequestsAreCheckedKeyByKey) {
@@ -276,8 +277,8 @@ TEST_F(PanelWebViewIntegration, ACrossOriginFrameCannotReachTheHandler) {
       addEventListener("message", (e) => { window.__frame = e.data; });
     </script><iframe src=")" + other.baseURL() + R"(/frame"></iframe>)";
     open(page);
-    ASSERT_TRUE(loop.runUntil([&] { return js("window.__frame")->is_string(); }, patience));
-    auto tries = js("window.__frame")->get<std::string>();
+    ASSERT_TRUE(loop.runUntil([&] { return js("window.__frame").is_string(); }, patience));
+    auto tries = js("window.__frame").get<std::string>();
     EXPECT_EQ(tries.find("own,"), std::string::npos) << tries;
     EXPECT_EQ(tries.find("parent,"), std::string::npos) << tries;
     settleMessages();
@@ -375,9 +376,11 @@ TEST_F(PanelWebViewIntegration, ALoadThatDoesNotFinishInTimeIsStopped) {
 
     const double started = loop.now();
     raw->load("http://127.0.0.1:" + std::to_string(ntohs(address.sin_port)) + "/app", 1.5);  // same host: allowed
-    ASSERT_TRUE(loop.runUntil([&] { return raw->isLoading(); }, patience));
+    loop.runFor(1.6);
     EXPECT_TRUE(loop.runUntil([&] { return !raw->isLoading(); }, patience));
-    EXPECT_GE(loop.now() - started, 1.5);
+    // Without the time-out the view would wait for the silent server far longer.
+    EXPECT_LT(loop.now() - started, 30.0);
+    EXPECT_EQ(server.requests().size(), 1u) << "only the start page came from the real server";
     ::close(silent);
 }
 
