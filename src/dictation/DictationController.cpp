@@ -67,10 +67,7 @@ public:
     explicit RecordingFile(std::filesystem::path path) : path_(std::move(path)) {}
     RecordingFile(const RecordingFile&) = delete;
     RecordingFile& operator=(const RecordingFile&) = delete;
-    ~RecordingFile() {
-        std::error_code ignored;
-        std::filesystem::remove(path_, ignored);
-    }
+    ~RecordingFile() { audio::Recorder::discard(path_); }
     const std::filesystem::path& path() const { return path_; }
 
 private:
