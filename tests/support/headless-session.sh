@@ -34,7 +34,7 @@ if [[ "${VELL_SESSION_INNER:-}" != 1 ]]; then
   }
   trap cleanup EXIT
 
-  Xvfb -displayfd 4 -screen 0 1280x800x24 -nolisten tcp -auth /dev/null 4>"$session_dir/display" >"$session_dir/xvfb.log" 2>&1 &
+  Xvfb -displayfd 4 -screen 0 1280x800x24 -nolisten tcp -noreset -auth /dev/null 4>"$session_dir/display" >"$session_dir/xvfb.log" 2>&1 &
   xvfb_pid=$!
   for _ in $(seq 1 100); do [[ -s "$session_dir/display" ]] && break; sleep 0.05; done
   [[ -s "$session_dir/display" ]] || { echo "headless-session: Xvfb did not start" >&2; cat "$session_dir/xvfb.log" >&2; exit 1; }
