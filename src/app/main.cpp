@@ -3,6 +3,7 @@
 #include <iostream>
 #include <span>
 
+#include "app/Application.h"
 #include "app/Launch.h"
 #include "app/SelfTest.h"
 
@@ -13,6 +14,6 @@ int main(int argc, char** argv) {
         SelfTest selfTest(std::cout);
         return selfTest.run();
     }
-    std::cout << "Vell: the desktop shell is not part of this build yet; try --selftest.\n";
-    return 0;
+    Application application;
+    return application.run(argc, argv);
 }
