@@ -74,6 +74,11 @@ bool runProgram(const std::vector<std::string>& argv) {
     return ran && g_spawn_check_wait_status(status, nullptr);
 }
 
+// Speech of a known sentence by flite, as a WAV file.
+bool speak(const std::string& sentence, const std::string& wav) {
+    return runProgram({"flite", "-voice", "slt", "-t", sentence, "-o", wav});
+}
+
 // vell-service as a child on a free loopback port with a scratch data folder;
 // it ends with this process, however this process ends.
 class ServiceProcess {
@@ -355,6 +360,28 @@ protected:
         return std::nullopt;
     }
 
+    // Plays a sound into the headless session's virtual microphone to its end.
+    bool playIntoMicrophone(const std::string& sound) {
+        GError* error = nullptr;
+        GSubprocess* player =
+            g_subprocess_new(G_SUBPROCESS_FLAGS_NONE, &error, "paplay", "-d", "vell_mic_sink", sound.c_str(), nullptr);
+        if (!player) {
+            if (error) g_error_free(error);
+            return false;
+        }
+        bool ended = false;
+        g_subprocess_wait_async(
+            player, nullptr, [](GObject*, GAsyncResult*, gpointer flag) { *static_cast<bool*>(flag) = true; }, &ended);
+        const bool inTime = w->loop.runUntil([&] { return ended; }, patience);
+        if (!inTime) {
+            g_subprocess_force_exit(player);
+            w->loop.runUntil([&] { return ended; }, patience);
+        }
+        const bool played = inTime && g_subprocess_get_if_exited(player) && g_subprocess_get_exit_status(player) == 0;
+        g_object_unref(player);
+        return played;
+    }
+
     bool waitIdle() {
         return w->loop.runUntil([&] { return w->controller->phase().isIdle(); }, patience);
     }
@@ -393,7 +420,7 @@ TEST_F(EndToEnd, SpeechIsTranscribedByTheServiceWithThePagesToken) {
     signInThroughThePage();
     const fs::path dir = scratchFolder("speech");
     const std::string wav = dir / "speech.wav", m4a = dir / "speech.m4a";
-    ASSERT_TRUE(runProgram({"flite", "-voice", "slt", "-t", "please send the report to my office before noon", "-o", wav}));
+    ASSERT_TRUE(speak("please send the report to my office before noon", wav));
     ASSERT_TRUE(runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", wav, "-ac", "1", "-ar", "16000",
                             "-c:a", "aac", "-b:a", "64k", m4a}));
 
@@ -406,6 +433,48 @@ TEST_F(EndToEnd, SpeechIsTranscribedByTheServiceWithThePagesToken) {
         FAIL() << "no transcript: " << error.what();
     }
     for (const char* word : {"send", "report", "office"}) EXPECT_NE(text.find(word), std::string::npos) << text;
+}
+
+TEST_F(EndToEnd, DictationFromTheMicrophoneIsTypedIntoTheFrontForm) {
+    signInThroughThePage();
+    auto token = w->store->accessToken();  // the page's session is the program's sign-in
+    finish(token);
+    w->controller->refreshSetup();
+    ASSERT_TRUE(w->controller->setup().signedIn);
+    ASSERT_TRUE(w->controller->setup().micDevice) << "no microphone in the headless session";
+    const fs::path dir = scratchFolder("dictation");
+    const std::string wav = dir / "speech.wav";
+    ASSERT_TRUE(speak("i would like a cup of coffee", wav));
+    auto form = startForm();
+    const json before = form->values();
+    ASSERT_TRUE(before.is_object());
+
+    const std::size_t earlier = w->controller->history().size();
+    w->controller->begin(DictationController::Mode::dictate);
+    ASSERT_TRUE(w->loop.runUntil([&] { return w->controller->phase().isRecording(); }, patience))
+        << "no recording; problem: " << w->controller->problem().value_or("none");
+    ASSERT_TRUE(playIntoMicrophone(wav));
+    w->controller->finish();
+    ASSERT_TRUE(w->loop.runUntil(
+        [&] { return w->controller->phase().isIdle() && w->controller->history().size() > earlier; }, patience))
+        << "no transcript; problem: " << w->controller->problem().value_or("none");
+
+    const auto newest = w->controller->history().front();
+    EXPECT_EQ(newest.mode, DictationController::Mode::dictate);
+    EXPECT_EQ(newest.delivery, DictationController::Delivery::pasted);
+    for (const char* word : {"cup", "coffee"}) EXPECT_NE(newest.text.find(word), std::string::npos) << newest.text;
+
+    // The transcript lands in the form's focused entry.
+    json after;
+    EXPECT_TRUE(formValuesBecome(
+        *form,
+        [&](const json& v) {
+            for (auto& [name, value] : v.items())
+                if (value == newest.text && before[name] != newest.text) return true;
+            return false;
+        },
+        after))
+        << after.dump() << " lacks " << newest.text;
 }
 
 TEST_F(EndToEnd, ANoteFromThePageFillsTheFrontFormAndUndoPutsTheOriginalsBack) {
