@@ -392,7 +392,13 @@ protected:
 };
 
 TEST_F(EndToEnd, SignInThroughThePageGivesTheStoreTheServicesTokenAndSignOutTakesItAway) {
-    EXPECT_EQ(pageToken(), json()) << "a fresh web view holds no session";
+    // Signed out to begin with, whichever case ran before.
+    if (pageToken().is_string()) {
+        w->store->clear();
+        waitForBridge();
+    }
+    ASSERT_TRUE(w->loop.runUntil([&] { return visible("auth"); }, patience));
+    EXPECT_EQ(pageToken(), json());
     signInThroughThePage();
 
     auto token = w->store->accessToken();
