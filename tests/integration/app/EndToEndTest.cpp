@@ -163,10 +163,10 @@ struct World {
         gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(raw->nativeView()));
         gtk_widget_show_all(window);
     }
+    // The controller and the panel go before the window that shows the view.
     ~World() {
         controller.reset();
-        webView->onNoteFill = nullptr;
-        webView->onInsertText = nullptr;
+        webView.reset();
         gtk_widget_destroy(window);
     }
 
