@@ -1,0 +1,565 @@
+// The whole program on one machine: the real vell-service as a child process,
+// the panel's web application in WebKitGTK holding the session, the session
+// store over it, the cloud recogniser, the fill service and engine over
+// AT-SPI, the paste over the real clipboard and XTest keyboard, and the
+// controller built as the application builds it, driving a GTK form in
+// another process. One service and one web view serve every case.
+#include <gio/gio.h>
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+#include <sys/prctl.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "ChildProcesses.h"
+#include "RecordingHttpServer.h"
+#include "audio/CloudRecogniser.h"
+#include "audio/Recorder.h"
+#include "dictation/DictationController.h"
+#include "fill/FillEngine.h"
+#include "fill/FillService.h"
+#include "fill/Paste.h"
+#include "integration/fill/FormProcess.h"
+#include "platform/linux/AtspiAccessibility.h"
+#include "platform/linux/CurlHttpClient.h"
+#include "platform/linux/GlibMainLoop.h"
+#include "platform/linux/GtkClipboard.h"
+#include "platform/linux/PulseAudioInput.h"
+#include "platform/linux/WebKitWebView.h"
+#include "platform/linux/X11Desktop.h"
+#include "platform/linux/XTestKeyboard.h"
+#include "platform/linux/XdgLoginItem.h"
+#include "session/PanelWebView.h"
+#include "session/SessionStore.h"
+
+// Xlib's macros (None, Success, …) come last: they clash with names in the headers above.
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
+
+namespace vell {
+namespace {
+
+namespace fs = std::filesystem;
+using dictation::DictationController;
+using nlohmann::json;
+
+constexpr double patience = 90;  // a loaded two-core machine may be slow; never a fixed sleep
+
+fs::path scratchFolder(const std::string& name) {
+    const char* session = std::getenv("VELL_SESSION_DIR");
+    fs::path dir = (session ? fs::path(session) : fs::temp_directory_path()) /
+                   ("e2e-" + name + "-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    return dir;
+}
+
+// Runs a program to its end; true when it succeeded.
+bool runProgram(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    args.push_back(nullptr);
+    GError* error = nullptr;
+    gint status = 0;
+    bool ran = g_spawn_sync(nullptr, args.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
+                            &status, &error);
+    if (error) g_error_free(error);
+    return ran && g_spawn_check_wait_status(status, nullptr);
+}
+
+// Speech of a known sentence by flite, as a WAV file.
+bool speak(const std::string& sentence, const std::string& wav) {
+    return runProgram({"flite", "-voice", "slt", "-t", sentence, "-o", wav});
+}
+
+// vell-service as a child on a free loopback port with a scratch data folder;
+// it ends with this process, however this process ends.
+class ServiceProcess {
+public:
+    explicit ServiceProcess(const fs::path& dataDir) : port_(test::closedLoopbackPort()) {
+        std::string port = std::to_string(port_);
+        std::unique_ptr<GSubprocessLauncher, decltype(&g_object_unref)> launcher(
+            g_subprocess_launcher_new(G_SUBPROCESS_FLAGS_STDOUT_PIPE), &g_object_unref);
+        g_subprocess_launcher_set_child_setup(
+            launcher.get(), [](gpointer) { ::prctl(PR_SET_PDEATHSIG, SIGTERM); }, nullptr, nullptr);
+        GError* error = nullptr;
+        process_ = g_subprocess_launcher_spawn(launcher.get(), &error, VELL_SERVICE_BINARY, "--port", port.c_str(),
+                                               "--data-dir", dataDir.c_str(), nullptr);
+        if (!process_) {
+            std::string message = error ? error->message : "cannot start vell-service";
+            if (error) g_error_free(error);
+            throw std::runtime_error(message);
+        }
+        // The first account's line comes first, the web application's address once it listens.
+        GDataInputStream* lines = g_data_input_stream_new(g_subprocess_get_stdout_pipe(process_));
+        for (;;) {
+            char* line = g_data_input_stream_read_line_utf8(lines, nullptr, nullptr, nullptr);
+            if (!line) break;
+            std::string text(line);
+            g_free(line);
+            if (auto at = text.find("e-mail "); at != std::string::npos)
+                email = text.substr(at + 7, text.find(',', at) - at - 7);
+            if (auto at = text.find("password "); at != std::string::npos)
+                password = text.substr(at + 9, text.find(' ', at + 9) - at - 9);
+            if (text.find("/app") != std::string::npos) break;
+        }
+        g_object_unref(lines);
+        if (email.empty() || password.empty()) throw std::runtime_error("vell-service printed no first account");
+    }
+    ~ServiceProcess() {
+        if (!process_) return;
+        g_subprocess_send_signal(process_, SIGTERM);
+        g_subprocess_wait(process_, nullptr, nullptr);
+        g_object_unref(process_);
+    }
+    ServiceProcess(const ServiceProcess&) = delete;
+    ServiceProcess& operator=(const ServiceProcess&) = delete;
+
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(port_); }
+    int port() const { return port_; }
+
+    std::string email, password;
+
+private:
+    int port_;
+    GSubprocess* process_ = nullptr;
+};
+
+// Everything the program is made of, built as the application builds it, with
+// scratch folders for the web view's data, the marker and the login item.
+struct World {
+    explicit World(const fs::path& scratch)
+        : service(scratch / "service"),
+          loginItem(scratch / "vell", scratch / "config"),
+          store(std::make_shared<session::SessionStore>(scratch / "Vell", [this] {
+              return std::static_pointer_cast<session::SessionBridge>(webView);
+          })) {
+        auto view = std::make_unique<platform::WebKitWebView>(
+            platform::WebKitWebView::Options{scratch / "WebKit", scratch / "cache", false});
+        raw = view.get();
+        webView = session::PanelWebView::create(loop, std::move(view), {service.base(), service.base()},
+                                                [](std::string) {});
+        recogniser.emplace(*store, http, loop, service.base(), patience);
+        fillService.emplace(*store, http, loop, service.base());
+        controller = DictationController::create(
+            {loop, recorder, *recogniser, fillEngine, *fillService, paste, *store, desktop, clipboard, loginItem});
+        // The page's two requests go to the controller, as in the application.
+        webView->onNoteFill = [this](std::string noteId, std::optional<std::string> title) {
+            notesFilled.push_back(noteId);
+            controller->fillFromNote(noteId, title);
+        };
+        webView->onInsertText = [this](std::string text) { controller->insertText(text); };
+
+        // Offscreen, so the view never takes the keyboard focus from the form.
+        window = gtk_offscreen_window_new();
+        gtk_window_set_default_size(GTK_WINDOW(window), 420, 640);
+        gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(raw->nativeView()));
+        gtk_widget_show_all(window);
+    }
+    // The controller and the panel go before the window that shows the view.
+    ~World() {
+        controller.reset();
+        webView.reset();
+        gtk_widget_destroy(window);
+    }
+
+    ServiceProcess service;
+    platform::GlibMainLoop loop;
+    platform::CurlHttpClient http;
+    platform::PulseAudioInput microphone;
+    platform::GtkClipboard clipboard{loop};
+    platform::XTestKeyboard keyboard;
+    platform::X11Desktop desktop;
+    platform::XdgLoginItem loginItem;
+    platform::AtspiAccessibility accessibility;
+
+    std::shared_ptr<session::SessionStore> store;
+    std::shared_ptr<session::PanelWebView> webView;
+    platform::WebKitWebView* raw = nullptr;
+    audio::Recorder recorder{microphone};
+    std::optional<audio::CloudRecogniser> recogniser;
+    fill::FillEngine fillEngine{accessibility};
+    std::optional<fill::FillService> fillService;
+    fill::Paste paste{loop, clipboard, keyboard};
+    std::shared_ptr<DictationController> controller;
+    GtkWidget* window = nullptr;
+    std::vector<std::string> notesFilled;
+};
+
+class EndToEnd : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        ASSERT_TRUE(gtk_init_check(nullptr, nullptr)) << "no display";
+        scratch = scratchFolder("suite");
+        try {
+            world = new World(scratch);
+        } catch (const std::exception& error) {
+            FAIL() << error.what();
+        }
+    }
+    static void TearDownTestSuite() {
+        delete world;
+        world = nullptr;
+        // WebKit's processes end shortly after their view; none may outlive the suite.
+        platform::GlibMainLoop loop;
+        EXPECT_TRUE(loop.runUntil([] { return test::childProcesses().empty(); }, patience));
+    }
+    void SetUp() override {
+        ASSERT_NE(world, nullptr);
+        w = world;
+        waitForBridge();
+    }
+
+    // ---- the page ----------------------------------------------------------------------
+
+    // An async function body's value in the page; null when it has none.
+    json js(const std::string& body, const json& arguments = json::object()) {
+        std::optional<platform::WebView::ScriptResult> result;
+        w->raw->callAsyncJavaScript(body, arguments, [&](platform::WebView::ScriptResult value) { result = value; });
+        EXPECT_TRUE(w->loop.runUntil([&] { return result.has_value(); }, patience)) << body;
+        return result && *result ? **result : json();
+    }
+    bool visible(const std::string& id) {
+        return js("const e = document.getElementById(id); return !!e && !e.hidden", {{"id", id}}) == true;
+    }
+    void waitForBridge() {
+        ASSERT_TRUE(w->loop.runUntil(
+            [&] { return !w->raw->isLoading() && js("return !!window.__vellBridge") == true; }, patience))
+            << "no web application at " << w->raw->currentURL().value_or("nothing");
+    }
+    json pageToken() { return js(std::string(session::PanelWebView::tokenScript)); }
+
+    // Signs in through the page's own form, as a person would.
+    void signInThroughThePage() {
+        if (pageToken().is_string()) return;
+        ASSERT_TRUE(w->loop.runUntil([&] { return visible("auth"); }, patience)) << "no sign-in form";
+        js("document.getElementById('email').value = e; document.getElementById('password').value = p;"
+           "document.getElementById('auth-form').requestSubmit();",
+           {{"e", w->service.email}, {"p", w->service.password}});
+        ASSERT_TRUE(w->loop.runUntil([&] { return !visible("auth") && visible("notes"); }, patience))
+            << "sign-in did not finish";
+    }
+
+    template <typename T>
+    T finish(Task<T>& task) {
+        EXPECT_TRUE(w->loop.runUntil([&] { return task.done(); }, patience));
+        return task.get();
+    }
+
+    // The service's answer to /api/v1/me with this token (0 without an answer).
+    int meStatus(const std::string& token) {
+        platform::HttpClient::Request request;
+        request.method = "GET";
+        request.url = w->service.base() + "/api/v1/me";
+        request.headers = {{"Authorization", "Bearer " + token}};
+        request.timeoutSeconds = 30;
+        try {
+            return w->http.send(request).status;
+        } catch (const std::exception&) {
+            return 0;
+        }
+    }
+
+    // ---- the form ----------------------------------------------------------------------
+
+    // The sample form in its own process, made the front application.
+    std::unique_ptr<test::FormProcess> startForm() {
+        auto form = std::make_unique<test::FormProcess>(std::vector<std::string>{VELL_FORM_FIXTURE});
+        EXPECT_TRUE(form->waitReady(patience)) << "the form fixture did not start";
+        activate(form->pid());
+        EXPECT_TRUE(w->loop.runUntil(
+            [&] {
+                auto front = w->desktop.frontApplication();
+                return front && front->processId() == form->pid();
+            },
+            patience))
+            << "the form never became the front application";
+        // Its fields reach the accessibility bus a moment after its window.
+        EXPECT_TRUE(w->loop.runUntil([&] { return w->fillEngine.enumerate(form->pid(), 40).size() >= 3; }, patience));
+        return form;
+    }
+
+    // Gives the keyboard focus to the process's top-level window: through the
+    // window manager when there is one, directly otherwise.
+    static void activate(pid_t pid) {
+        Display* display = gdk_x11_get_default_xdisplay();
+        Window window = findWindow(display, DefaultRootWindow(display), pid);
+        ASSERT_NE(window, None) << "no window of the form";
+        XEvent event{};
+        event.xclient.type = ClientMessage;
+        event.xclient.window = window;
+        event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+        event.xclient.format = 32;
+        event.xclient.data.l[0] = 2;  // a pager's request: always honoured
+        event.xclient.data.l[1] = CurrentTime;
+        XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
+                   &event);
+        gdk_x11_display_error_trap_push(gdk_display_get_default());
+        XSetInputFocus(display, window, RevertToParent, CurrentTime);
+        XSync(display, False);
+        gdk_x11_display_error_trap_pop_ignored(gdk_display_get_default());
+    }
+    static Window findWindow(Display* display, Window window, pid_t pid) {
+        XWindowAttributes attributes{};
+        if (XGetWindowAttributes(display, window, &attributes) && attributes.map_state == IsViewable) {
+            Atom type = None;
+            int format = 0;
+            unsigned long count = 0, after = 0;
+            unsigned char* data = nullptr;
+            if (XGetWindowProperty(display, window, XInternAtom(display, "_NET_WM_PID", False), 0, 1, False,
+                                   XA_CARDINAL, &type, &format, &count, &after, &data) == Success &&
+                data) {
+                const bool match = count == 1 && static_cast<pid_t>(*reinterpret_cast<unsigned long*>(data)) == pid;
+                XFree(data);
+                if (match) return window;
+            }
+        }
+        Window root = None, parent = None, *children = nullptr;
+        unsigned int count = 0;
+        Window found = None;
+        if (XQueryTree(display, window, &root, &parent, &children, &count)) {
+            for (unsigned int i = 0; i < count && found == None; ++i) found = findWindow(display, children[i], pid);
+            if (children) XFree(children);
+        }
+        return found;
+    }
+
+    // Waits, while the loop runs, until the form's values satisfy `test`; the
+    // form is asked ten times a second at most.
+    bool formValuesBecome(test::FormProcess& form, const std::function<bool(const json&)>& test, json& seen) {
+        auto tick = w->loop.every(0.05, [] {});  // wakes the loop to ask again
+        double lastAsked = -1;
+        bool satisfied = false;
+        w->loop.runUntil(
+            [&] {
+                if (satisfied || w->loop.now() - lastAsked < 0.1) return satisfied;
+                lastAsked = w->loop.now();
+                seen = form.values();
+                satisfied = seen.is_object() && test(seen);
+                return satisfied;
+            },
+            patience);
+        tick.cancel();
+        return satisfied;
+    }
+
+    // The clipboard's plain text, read as any other program would.
+    std::optional<std::string> clipboardText() {
+        auto capture = w->clipboard.capture();
+        auto snapshot = finish(capture);
+        for (const auto& item : snapshot.items)
+            for (const auto& [type, bytes] : item)
+                if (type == "UTF8_STRING" || type == "text/plain;charset=utf-8") return bytes;
+        return std::nullopt;
+    }
+
+    // Plays a sound into the headless session's virtual microphone to its end.
+    bool playIntoMicrophone(const std::string& sound) {
+        GError* error = nullptr;
+        GSubprocess* player =
+            g_subprocess_new(G_SUBPROCESS_FLAGS_NONE, &error, "paplay", "-d", "vell_mic_sink", sound.c_str(), nullptr);
+        if (!player) {
+            if (error) g_error_free(error);
+            return false;
+        }
+        bool ended = false;
+        g_subprocess_wait_async(
+            player, nullptr, [](GObject*, GAsyncResult*, gpointer flag) { *static_cast<bool*>(flag) = true; }, &ended);
+        const bool inTime = w->loop.runUntil([&] { return ended; }, patience);
+        if (!inTime) {
+            g_subprocess_force_exit(player);
+            w->loop.runUntil([&] { return ended; }, patience);
+        }
+        const bool played = inTime && g_subprocess_get_if_exited(player) && g_subprocess_get_exit_status(player) == 0;
+        g_object_unref(player);
+        return played;
+    }
+
+    bool waitIdle() {
+        return w->loop.runUntil([&] { return w->controller->phase().isIdle(); }, patience);
+    }
+
+    static inline World* world = nullptr;
+    static inline fs::path scratch;
+    World* w = nullptr;
+};
+
+TEST_F(EndToEnd, SignInThroughThePageGivesTheStoreTheServicesTokenAndSignOutTakesItAway) {
+    // Signed out to begin with, whichever case ran before.
+    if (pageToken().is_string()) {
+        w->store->clear();
+        waitForBridge();
+    }
+    ASSERT_TRUE(w->loop.runUntil([&] { return visible("auth"); }, patience));
+    EXPECT_EQ(pageToken(), json());
+    signInThroughThePage();
+
+    auto token = w->store->accessToken();
+    std::string accessToken = finish(token);
+    EXPECT_EQ(json(accessToken), pageToken());
+    EXPECT_EQ(meStatus(accessToken), 200);
+    EXPECT_TRUE(w->store->isSignedIn()) << "the page's session counts as a sign-in";
+    w->controller->refreshSetup();
+    EXPECT_TRUE(w->controller->setup().signedIn);
+
+    w->store->clear();
+    EXPECT_FALSE(w->store->isSignedIn());
+    waitForBridge();
+    ASSERT_TRUE(w->loop.runUntil([&] { return visible("auth"); }, patience)) << "the page is still signed in";
+    EXPECT_EQ(pageToken(), json());
+    auto after = w->store->accessToken();
+    ASSERT_TRUE(w->loop.runUntil([&] { return after.done(); }, patience));
+    EXPECT_THROW(after.get(), session::SessionError);
+    EXPECT_FALSE(w->store->isSignedIn());
+
+    signInThroughThePage();  // the next cases need a session
+}
+
+TEST_F(EndToEnd, SpeechIsTranscribedByTheServiceWithThePagesToken) {
+    signInThroughThePage();
+    const fs::path dir = scratchFolder("speech");
+    const std::string wav = dir / "speech.wav", m4a = dir / "speech.m4a";
+    ASSERT_TRUE(speak("please send the report to my office before noon", wav));
+    ASSERT_TRUE(runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", wav, "-ac", "1", "-ar", "16000",
+                            "-c:a", "aac", "-b:a", "64k", m4a}));
+
+    auto transcript = w->recogniser->transcribe(m4a, "audio/m4a");
+    std::string text;
+    ASSERT_TRUE(w->loop.runUntil([&] { return transcript.done(); }, patience * 2));
+    try {
+        text = transcript.get();
+    } catch (const std::exception& error) {
+        FAIL() << "no transcript: " << error.what();
+    }
+    for (const char* word : {"send", "report", "office"}) EXPECT_NE(text.find(word), std::string::npos) << text;
+}
+
+TEST_F(EndToEnd, DictationFromTheMicrophoneIsTypedIntoTheFrontForm) {
+    signInThroughThePage();
+    auto token = w->store->accessToken();  // the page's session is the program's sign-in
+    finish(token);
+    w->controller->refreshSetup();
+    ASSERT_TRUE(w->controller->setup().signedIn);
+    ASSERT_TRUE(w->controller->setup().micDevice) << "no microphone in the headless session";
+    const fs::path dir = scratchFolder("dictation");
+    const std::string wav = dir / "speech.wav";
+    ASSERT_TRUE(speak("i would like a cup of coffee", wav));
+    auto form = startForm();
+    const json before = form->values();
+    ASSERT_TRUE(before.is_object());
+
+    const std::size_t earlier = w->controller->history().size();
+    w->controller->begin(DictationController::Mode::dictate);
+    ASSERT_TRUE(w->loop.runUntil([&] { return w->controller->phase().isRecording(); }, patience))
+        << "no recording; problem: " << w->controller->problem().value_or("none");
+    ASSERT_TRUE(playIntoMicrophone(wav));
+    w->controller->finish();
+    ASSERT_TRUE(w->loop.runUntil(
+        [&] { return w->controller->phase().isIdle() && w->controller->history().size() > earlier; }, patience))
+        << "no transcript; problem: " << w->controller->problem().value_or("none");
+
+    const auto newest = w->controller->history().front();
+    EXPECT_EQ(newest.mode, DictationController::Mode::dictate);
+    EXPECT_EQ(newest.delivery, DictationController::Delivery::pasted);
+    for (const char* word : {"cup", "coffee"}) EXPECT_NE(newest.text.find(word), std::string::npos) << newest.text;
+
+    // The transcript lands in the form's focused entry.
+    json after;
+    EXPECT_TRUE(formValuesBecome(
+        *form,
+        [&](const json& v) {
+            for (auto& [name, value] : v.items())
+                if (value == newest.text && before[name] != newest.text) return true;
+            return false;
+        },
+        after))
+        << after.dump() << " lacks " << newest.text;
+}
+
+TEST_F(EndToEnd, ANoteFromThePageFillsTheFrontFormAndUndoPutsTheOriginalsBack) {
+    signInThroughThePage();
+    auto form = startForm();
+    const json before = form->values();
+    ASSERT_TRUE(before.is_object());
+
+    // The page saves the note, then asks the desktop to fill from it.
+    const std::size_t earlier = w->controller->history().size();
+    js("document.getElementById('new-note').click();"
+       "document.getElementById('note-title').value = 'Contact';"
+       "document.getElementById('note-body').value = b;"
+       "document.getElementById('fill-note').click();",
+       {{"b", "My name is Ada Lovelace, email ada at example dot com, phone 555 0100"}});
+    ASSERT_TRUE(w->loop.runUntil([&] { return !w->notesFilled.empty(); }, patience)) << "the page asked for no fill";
+    ASSERT_TRUE(w->loop.runUntil(
+        [&] { return w->controller->phase().isIdle() && w->controller->history().size() > earlier; }, patience))
+        << "no fill recorded; problem: " << w->controller->problem().value_or("none");
+
+    json after;
+    EXPECT_TRUE(formValuesBecome(
+        *form, [](const json& v) { return v["name"] == "Ada Lovelace"; }, after))
+        << after.dump();
+    EXPECT_EQ(after["name"], "Ada Lovelace");
+    EXPECT_EQ(after["email"], "ada@example.com");
+    EXPECT_EQ(after["phone"], "555 0100");
+    EXPECT_EQ(after["password"], before["password"]) << "a secure field is never written";
+
+    const auto& newest = w->controller->history().front();
+    EXPECT_EQ(newest.text, "Contact");
+    EXPECT_EQ(newest.mode, DictationController::Mode::fill);
+    ASSERT_TRUE(newest.fill.has_value());
+    EXPECT_GE(newest.fill->outcomes.size(), 3u);
+    for (const auto& outcome : newest.fill->outcomes) EXPECT_TRUE(outcome.ok) << outcome.label;
+
+    w->controller->undoLastFill();
+    json undone;
+    EXPECT_TRUE(formValuesBecome(*form, [&](const json& v) { return v == before; }, undone))
+        << undone.dump() << " instead of " << before.dump();
+}
+
+TEST_F(EndToEnd, InsertPastesIntoTheFocusedEntryAndPutsTheClipboardBack) {
+    signInThroughThePage();
+    auto form = startForm();
+    const json before = form->values();
+    ASSERT_TRUE(before.is_object());
+    w->clipboard.setText("what the person had copied");
+    ASSERT_EQ(clipboardText(), "what the person had copied");
+
+    w->controller->insertText("  Hello from Vell  \n");
+    json after;
+    ASSERT_TRUE(formValuesBecome(
+        *form,
+        [&](const json& v) {
+            for (auto& [name, value] : v.items())
+                if (value != before[name]) return true;
+            return false;
+        },
+        after))
+        << "nothing was pasted; problem: " << w->controller->problem().value_or("none");
+    int changed = 0;
+    for (auto& [name, value] : after.items()) {
+        if (value == before[name]) continue;
+        ++changed;
+        EXPECT_EQ(value, "Hello from Vell") << name;
+    }
+    EXPECT_EQ(changed, 1) << after.dump();
+
+    std::optional<std::string> restored;
+    EXPECT_TRUE(w->loop.runUntil(
+        [&] {
+            restored = clipboardText();
+            return restored == "what the person had copied";
+        },
+        patience))
+        << "the clipboard holds " << restored.value_or("nothing");
+    EXPECT_TRUE(waitIdle());
+}
+
+}  // namespace
+}  // namespace vell
