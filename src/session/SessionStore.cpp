@@ -116,34 +116,21 @@ std::optional<std::string> SessionStore::email() const {
 }
 
 Task<std::string> SessionStore::accessToken() {
-    // The web application is asked even without a marker: a person who signed
-    // in inside the panel itself left no marker behind, and the session that
-    // page holds is as good as one handed over by a link.
     std::uint64_t asked;
-    bool wasSignedIn;
     {
         std::lock_guard lock(mutex_);
+        if (!marker_) throw SessionError::signedOut();
         asked = generation_;
-        wasSignedIn = marker_.has_value();
     }
     std::optional<std::string> token;
     if (auto bridge = bridge_ ? bridge_() : nullptr) token = co_await bridge->bridgeToken(accessTokenAttempts);
-    if (token && !token->empty()) {
-        std::lock_guard lock(mutex_);
-        // A sign-out while the question was open wins over the token.
-        if (generation_ == asked) {
-            if (!wasSignedIn) writeMarker(Marker{});
-            co_return *token;
-        }
-        if (marker_) co_return *token;
-        throw SessionError::signedOut();
-    }
+    if (token && !token->empty()) co_return *token;
 
     // The web application has no session: signed out everywhere, unless a
     // new sign-in arrived while the question was open.
     {
         std::lock_guard lock(mutex_);
-        if (generation_ == asked && marker_) {
+        if (generation_ == asked) {
             marker_.reset();
             ++generation_;
             removeFile();

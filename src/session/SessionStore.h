@@ -55,8 +55,6 @@ public:
 
     bool isSignedIn() const override;
     std::optional<std::string> email() const override;
-    // Asks the web application, signed in or not: a token from a page the
-    // person signed in to directly records a sign-in (with no address).
     Task<std::string> accessToken() override;
 
     // Records a new sign-in: the tokens go to the web application in the
