@@ -24,7 +24,7 @@ extern "C" {
 namespace vell::platform {
 namespace {
 
-constexpr std::size_t samplesPerRead = PulseAudioInput::sampleRate / 50;    // 20 ms
+constexpr std::size_t samplesPerRead = PulseAudioInput::sampleRate / 100;   // 10 ms: bounds how long a stop waits
 constexpr std::size_t samplesPerLevel = PulseAudioInput::sampleRate / 10;   // 100 ms
 constexpr float silenceLevel = -160;  // dBFS reported for digital silence
 
@@ -184,7 +184,7 @@ private:
     std::size_t filled_ = 0;
 };
 
-// One take: the capture thread reads 20 ms at a time, meters and encodes it.
+// One take: the capture thread reads 10 ms at a time, meters and encodes it.
 class PulseCapture final : public AudioInput::Capture {
 public:
     PulseCapture(std::unique_ptr<pa_simple, SimpleDeleter> stream, std::unique_ptr<AacFileWriter> writer)
