@@ -58,19 +58,31 @@ struct TaskPromiseBase {
     }
 };
 
+// What a task hands its awaiter: a value, or nothing for Task<void>.
+template <typename T>
+struct TaskResult {
+    std::optional<T> value;
+    template <typename U>
+    void return_value(U&& v) {
+        value.emplace(std::forward<U>(v));
+    }
+    T take() { return std::move(*value); }
+};
+
+template <>
+struct TaskResult<void> {
+    void return_void() {}
+    void take() {}
+};
+
 }  // namespace detail
 
 template <typename T = void>
 class Task {
 public:
-    struct promise_type : detail::TaskPromiseBase {
-        std::optional<T> value;
+    struct promise_type : detail::TaskPromiseBase, detail::TaskResult<T> {
         Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
         auto final_suspend() noexcept { return FinalAwaiter<promise_type>{}; }
-        template <typename U>
-        void return_value(U&& v) {
-            value.emplace(std::forward<U>(v));
-        }
     };
     using Handle = std::coroutine_handle<promise_type>;
 
@@ -94,53 +106,7 @@ public:
     T get() {
         auto& p = handle_.promise();
         if (p.error) std::rethrow_exception(p.error);
-        return std::move(*p.value);
-    }
-
-    bool await_ready() const noexcept { return handle_.done(); }
-    void await_suspend(std::coroutine_handle<> awaiter) noexcept { handle_.promise().continuation = awaiter; }
-    T await_resume() { return get(); }
-
-private:
-    void release() {
-        if (!handle_) return;
-        if (handle_.done())
-            handle_.destroy();
-        else
-            handle_.promise().detached = true;
-        handle_ = {};
-    }
-    Handle handle_;
-};
-
-template <>
-class Task<void> {
-public:
-    struct promise_type : detail::TaskPromiseBase {
-        Task get_return_object() { return Task(std::coroutine_handle<promise_type>::from_promise(*this)); }
-        auto final_suspend() noexcept { return FinalAwaiter<promise_type>{}; }
-        void return_void() {}
-    };
-    using Handle = std::coroutine_handle<promise_type>;
-
-    Task() = default;
-    explicit Task(Handle h) : handle_(h) {}
-    Task(Task&& other) noexcept : handle_(std::exchange(other.handle_, {})) {}
-    Task& operator=(Task&& other) noexcept {
-        if (this != &other) {
-            release();
-            handle_ = std::exchange(other.handle_, {});
-        }
-        return *this;
-    }
-    Task(const Task&) = delete;
-    Task& operator=(const Task&) = delete;
-    ~Task() { release(); }
-
-    bool done() const { return !handle_ || handle_.done(); }
-
-    void get() {
-        if (handle_.promise().error) std::rethrow_exception(handle_.promise().error);
+        return p.take();
     }
 
     // Lets the task run on by itself: it frees itself when it ends.
@@ -148,16 +114,16 @@ public:
 
     bool await_ready() const noexcept { return handle_.done(); }
     void await_suspend(std::coroutine_handle<> awaiter) noexcept { handle_.promise().continuation = awaiter; }
-    void await_resume() { get(); }
+    T await_resume() { return get(); }
 
 private:
+    // A finished coroutine is freed; a running one is left to free itself.
     void release() {
         if (!handle_) return;
-        if (handle_.done()) {
+        if (handle_.done())
             handle_.destroy();
-        } else {
+        else
             handle_.promise().detached = true;
-        }
         handle_ = {};
     }
     Handle handle_;
