@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # toolchain and test frameworks
-  build-essential cmake pkg-config ninja-build git
+  build-essential cmake pkg-config ninja-build git ccache
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # GUI, web view, X11
   libgtk-3-dev libgtkmm-3.0-dev libwebkit2gtk-4.1-dev

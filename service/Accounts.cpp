@@ -3,8 +3,8 @@
 #include <sodium.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cctype>
+#include <chrono>
 
 namespace vell::service {
 
@@ -28,8 +28,7 @@ double systemClock() {
     return duration<double>(system_clock::now().time_since_epoch()).count();
 }
 
-Accounts::Accounts(Database& db, Clock clock, Options options)
-    : db_(db), clock_(std::move(clock)), options_(options) {
+Accounts::Accounts(Database& db, Clock clock, Options options) : db_(db), clock_(std::move(clock)), options_(options) {
     if (sodium_init() < 0) throw std::runtime_error("libsodium could not start");
     db_.execute(R"(
         CREATE TABLE IF NOT EXISTS accounts (

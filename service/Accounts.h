@@ -21,8 +21,8 @@ double systemClock();
 class Accounts {
 public:
     struct Options {
-        double accessLifetime = 3600;           // seconds
-        double refreshLifetime = 30 * 86400;    // seconds
+        double accessLifetime = 3600;         // seconds
+        double refreshLifetime = 30 * 86400;  // seconds
     };
     struct Session {
         std::string accessToken;

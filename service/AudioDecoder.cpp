@@ -38,10 +38,17 @@ struct MemoryStream {
         if (whence & AVSEEK_SIZE) return size;
         std::int64_t target = 0;
         switch (whence & ~AVSEEK_FORCE) {
-        case SEEK_SET: target = offset; break;
-        case SEEK_CUR: target = self->position + offset; break;
-        case SEEK_END: target = size + offset; break;
-        default: return AVERROR(EINVAL);
+            case SEEK_SET:
+                target = offset;
+                break;
+            case SEEK_CUR:
+                target = self->position + offset;
+                break;
+            case SEEK_END:
+                target = size + offset;
+                break;
+            default:
+                return AVERROR(EINVAL);
         }
         if (target < 0 || target > size) return AVERROR(EINVAL);
         self->position = target;
@@ -124,8 +131,8 @@ std::vector<std::int16_t> AudioDecoder::decode(std::string_view bytes, double ma
     constexpr int kBufferSize = 16 * 1024;
     auto* buffer = static_cast<std::uint8_t*>(av_malloc(kBufferSize));
     if (!buffer) throw std::bad_alloc();
-    AVIOContext* rawIo = avio_alloc_context(buffer, kBufferSize, 0, &stream, &MemoryStream::read, nullptr,
-                                            &MemoryStream::seek);
+    AVIOContext* rawIo =
+        avio_alloc_context(buffer, kBufferSize, 0, &stream, &MemoryStream::read, nullptr, &MemoryStream::seek);
     if (!rawIo) {
         av_free(buffer);
         throw std::bad_alloc();

@@ -34,9 +34,12 @@ std::vector<Database::Row> Database::query(const std::string& sql, const std::ve
     for (int i = 0; i < static_cast<int>(parameters.size()); ++i) {
         const Value& p = parameters[i];
         int rc = SQLITE_OK;
-        if (std::holds_alternative<std::nullptr_t>(p)) rc = sqlite3_bind_null(raw, i + 1);
-        else if (auto* n = std::get_if<std::int64_t>(&p)) rc = sqlite3_bind_int64(raw, i + 1, *n);
-        else if (auto* d = std::get_if<double>(&p)) rc = sqlite3_bind_double(raw, i + 1, *d);
+        if (std::holds_alternative<std::nullptr_t>(p))
+            rc = sqlite3_bind_null(raw, i + 1);
+        else if (auto* n = std::get_if<std::int64_t>(&p))
+            rc = sqlite3_bind_int64(raw, i + 1, *n);
+        else if (auto* d = std::get_if<double>(&p))
+            rc = sqlite3_bind_double(raw, i + 1, *d);
         else {
             const auto& s = std::get<std::string>(p);
             rc = sqlite3_bind_text(raw, i + 1, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
@@ -53,13 +56,20 @@ std::vector<Database::Row> Database::query(const std::string& sql, const std::ve
         int columns = sqlite3_column_count(raw);
         for (int c = 0; c < columns; ++c) {
             switch (sqlite3_column_type(raw, c)) {
-            case SQLITE_INTEGER: row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(raw, c))); break;
-            case SQLITE_FLOAT: row.emplace_back(sqlite3_column_double(raw, c)); break;
-            case SQLITE_NULL: row.emplace_back(nullptr); break;
-            default: {
-                auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
-                row.emplace_back(std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(raw, c))));
-            }
+                case SQLITE_INTEGER:
+                    row.emplace_back(static_cast<std::int64_t>(sqlite3_column_int64(raw, c)));
+                    break;
+                case SQLITE_FLOAT:
+                    row.emplace_back(sqlite3_column_double(raw, c));
+                    break;
+                case SQLITE_NULL:
+                    row.emplace_back(nullptr);
+                    break;
+                default: {
+                    auto* bytes = reinterpret_cast<const char*>(sqlite3_column_text(raw, c));
+                    row.emplace_back(
+                        std::string(bytes ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(raw, c))));
+                }
             }
         }
         rows.push_back(std::move(row));

@@ -24,9 +24,12 @@ struct Vocabulary {
 // Order matters only for ties between equally long phrases.
 const std::vector<Vocabulary>& vocabulary() {
     static const std::vector<Vocabulary> table = {
-        {Concept::FirstName, {"first name", "given name", "forename", "first"}, {"first name", "given name", "forename"}},
+        {Concept::FirstName,
+         {"first name", "given name", "forename", "first"},
+         {"first name", "given name", "forename"}},
         {Concept::LastName, {"last name", "surname", "family name", "last"}, {"last name", "surname", "family name"}},
-        {Concept::FullName, {"name", "full name", "your name", "contact name", "applicant name"},
+        {Concept::FullName,
+         {"name", "full name", "your name", "contact name", "applicant name"},
          {"name", "full name", "im", "i am"}},
         {Concept::Email,
          {"email", "email address", "e mail", "mail"},
@@ -41,10 +44,11 @@ const std::vector<Vocabulary>& vocabulary() {
         {Concept::Street,
          {"street", "address", "street address", "address line 1", "address 1", "home address", "shipping address",
           "delivery address", "billing address"},
-         {"address", "street address", "home address", "shipping address", "delivery address",
-          "i live at", "ship it to", "send it to", "deliver to"}},
+         {"address", "street address", "home address", "shipping address", "delivery address", "i live at",
+          "ship it to", "send it to", "deliver to"}},
         {Concept::City, {"city", "town", "town city", "city town", "locality"}, {"city", "town", "i live in"}},
-        {Concept::Region, {"state", "county", "province", "region", "state province"},
+        {Concept::Region,
+         {"state", "county", "province", "region", "state province"},
          {"state", "county", "province", "region"}},
         {Concept::PostalCode,
          {"zip", "zip code", "zipcode", "postal code", "postcode", "post code"},
@@ -60,7 +64,8 @@ const std::vector<Vocabulary>& vocabulary() {
         {Concept::Website,
          {"website", "web site", "url", "homepage", "home page", "portfolio", "portfolio url", "linkedin"},
          {"website", "web site", "homepage", "portfolio"}},
-        {Concept::BirthDate, {"date of birth", "birth date", "birthday", "dob"},
+        {Concept::BirthDate,
+         {"date of birth", "birth date", "birthday", "dob"},
          {"date of birth", "birthday", "born on", "i was born on"}},
         {Concept::Notes,
          {"notes", "note", "message", "comments", "comment", "additional information", "additional notes", "remarks",
@@ -171,8 +176,8 @@ std::vector<Token> tokenise(const std::string& text) {
 
 bool isConnectorWord(const std::string& w) { return w == "is" || w == "are" || w == "was" || w == "were" || w == "s"; }
 bool isFillerWord(const std::string& w) {
-    static const std::set<std::string> fillers = {"and", "my", "the", "our", "also", "then", "his", "her",
-                                                  "their", "its", "your", "a", "so", "um", "uh", "plus"};
+    static const std::set<std::string> fillers = {"and",   "my",  "the",  "our", "also", "then", "his", "her",
+                                                  "their", "its", "your", "a",   "so",   "um",   "uh",  "plus"};
     return fillers.count(w) > 0;
 }
 
@@ -191,23 +196,32 @@ struct Hit {
 
 std::string normalised(Concept kind, const std::string& value) {
     switch (kind) {
-    case Concept::Email: return SpokenText::email(value).value_or("");
-    case Concept::Phone: return SpokenText::phone(value).value_or("");
-    case Concept::PostalCode: {
-        std::string written = SpokenText::withDigits(value);
-        bool numeric = std::all_of(written.begin(), written.end(),
-                                   [](unsigned char c) { return std::isdigit(c) || c == ' ' || c == '-'; });
-        if (numeric) std::erase(written, ' ');
-        std::transform(written.begin(), written.end(), written.begin(), [](unsigned char c) { return std::toupper(c); });
-        return written;
-    }
-    case Concept::Website: return SpokenText::webAddress(value);
-    case Concept::Street:
-    case Concept::AddressLine2: return SpokenText::capitalised(SpokenText::withDigits(value));
-    case Concept::BirthDate: return SpokenText::withDigits(value);
-    case Concept::Notes: return value;
-    case Concept::None: return SpokenText::isSpokenNumber(value) ? SpokenText::withDigits(value) : value;
-    default: return SpokenText::capitalised(value);
+        case Concept::Email:
+            return SpokenText::email(value).value_or("");
+        case Concept::Phone:
+            return SpokenText::phone(value).value_or("");
+        case Concept::PostalCode: {
+            std::string written = SpokenText::withDigits(value);
+            bool numeric = std::all_of(written.begin(), written.end(),
+                                       [](unsigned char c) { return std::isdigit(c) || c == ' ' || c == '-'; });
+            if (numeric) std::erase(written, ' ');
+            std::transform(written.begin(), written.end(), written.begin(),
+                           [](unsigned char c) { return std::toupper(c); });
+            return written;
+        }
+        case Concept::Website:
+            return SpokenText::webAddress(value);
+        case Concept::Street:
+        case Concept::AddressLine2:
+            return SpokenText::capitalised(SpokenText::withDigits(value));
+        case Concept::BirthDate:
+            return SpokenText::withDigits(value);
+        case Concept::Notes:
+            return value;
+        case Concept::None:
+            return SpokenText::isSpokenNumber(value) ? SpokenText::withDigits(value) : value;
+        default:
+            return SpokenText::capitalised(value);
     }
 }
 
@@ -295,9 +309,10 @@ std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& t
                     (length == 2 && tokens[hit.start].norm == "i" && tokens[hit.start + 1].norm == "am");
         return soft && hit.field < 0;
     };
-    static const std::set<std::string> notNames = {"a", "an", "the", "from", "in", "at", "on", "not", "so", "very",
-                                                   "sorry", "here", "fine", "good", "happy", "interested", "going",
-                                                   "looking", "calling", "writing", "about", "just", "available"};
+    static const std::set<std::string> notNames = {"a",       "an",      "the",   "from",       "in",       "at",
+                                                   "on",      "not",     "so",    "very",       "sorry",    "here",
+                                                   "fine",    "good",    "happy", "interested", "going",    "looking",
+                                                   "calling", "writing", "about", "just",       "available"};
 
     std::vector<Statement> found;
     for (size_t h = 0; h < hits.size(); ++h) {
@@ -324,7 +339,8 @@ std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& t
         }
         if (end <= begin) continue;
         if (softlyIntroducesName(hit) && (end - begin > 4 || notNames.count(tokens[begin].norm))) continue;
-        found.push_back({hit.kind, hit.field, text.substr(tokens[begin].begin, tokens[end - 1].end - tokens[begin].begin)});
+        found.push_back(
+            {hit.kind, hit.field, text.substr(tokens[begin].begin, tokens[end - 1].end - tokens[begin].begin)});
     }
     return found;
 }
@@ -368,31 +384,35 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
     for (size_t f = 0; f < fields.size(); ++f) {
         if (!values[f].empty()) continue;
         switch (concepts[f]) {
-        case Concept::FirstName:
-        case Concept::LastName:
-            if (auto full = peek(Concept::FullName)) {
-                auto words = split(*full);
-                if (words.size() >= 2) {
-                    std::string part = words.front();
-                    if (concepts[f] == Concept::LastName) part = words.back();
-                    values[f] = SpokenText::capitalised(part);
+            case Concept::FirstName:
+            case Concept::LastName:
+                if (auto full = peek(Concept::FullName)) {
+                    auto words = split(*full);
+                    if (words.size() >= 2) {
+                        std::string part = words.front();
+                        if (concepts[f] == Concept::LastName) part = words.back();
+                        values[f] = SpokenText::capitalised(part);
+                    }
                 }
+                break;
+            case Concept::FullName: {
+                auto first = peek(Concept::FirstName), last = peek(Concept::LastName);
+                if (first || last)
+                    values[f] =
+                        SpokenText::capitalised(first.value_or("") + (first && last ? " " : "") + last.value_or(""));
+                break;
             }
-            break;
-        case Concept::FullName: {
-            auto first = peek(Concept::FirstName), last = peek(Concept::LastName);
-            if (first || last)
-                values[f] = SpokenText::capitalised(first.value_or("") + (first && last ? " " : "") + last.value_or(""));
-            break;
-        }
-        case Concept::Email: values[f] = SpokenText::email(text).value_or(""); break;
-        case Concept::Phone: {
-            static const std::regex written(R"((\+?\d[\d\s\-().]{5,}\d))");
-            std::smatch match;
-            if (std::regex_search(text, match, written)) values[f] = match.str();
-            break;
-        }
-        default: break;
+            case Concept::Email:
+                values[f] = SpokenText::email(text).value_or("");
+                break;
+            case Concept::Phone: {
+                static const std::regex written(R"((\+?\d[\d\s\-().]{5,}\d))");
+                std::smatch match;
+                if (std::regex_search(text, match, written)) values[f] = match.str();
+                break;
+            }
+            default:
+                break;
         }
     }
 
@@ -413,7 +433,8 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
         if (parts.size() < 2) continue;
         std::string street = parts.front();
         for (size_t p = 1; p < parts.size(); ++p) {
-            bool postal = std::any_of(parts[p].begin(), parts[p].end(), [](unsigned char c) { return std::isdigit(c); });
+            bool postal =
+                std::any_of(parts[p].begin(), parts[p].end(), [](unsigned char c) { return std::isdigit(c); });
             // "VA 22201": a region and a postal code in one part.
             static const std::regex regionAndCode(R"(([A-Za-z][A-Za-z .]*?)\s+(\d[\d\- ]*))");
             std::smatch both;
@@ -447,8 +468,10 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
 
     Mapping mapping;
     for (size_t f = 0; f < fields.size(); ++f) {
-        if (!values[f].empty()) mapping.values[fields[f].id] = values[f];
-        else mapping.unfilled.push_back(nameOf(fields[f]));
+        if (!values[f].empty())
+            mapping.values[fields[f].id] = values[f];
+        else
+            mapping.unfilled.push_back(nameOf(fields[f]));
     }
     return mapping;
 }

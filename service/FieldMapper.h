@@ -16,7 +16,7 @@ class FieldMapper {
 public:
     struct Field {
         std::string id;
-        std::string type;  // "text" or "textarea"
+        std::string type;                      // "text" or "textarea"
         std::string label, placeholder, near;  // empty when absent
     };
     struct Mapping {
@@ -25,8 +25,23 @@ public:
     };
     // What a field asks for.
     enum class Concept {
-        None, FullName, FirstName, LastName, Email, Phone, Street, AddressLine2, City, Region, PostalCode, Country,
-        Company, JobTitle, Website, BirthDate, Notes,
+        None,
+        FullName,
+        FirstName,
+        LastName,
+        Email,
+        Phone,
+        Street,
+        AddressLine2,
+        City,
+        Region,
+        PostalCode,
+        Country,
+        Company,
+        JobTitle,
+        Website,
+        BirthDate,
+        Notes,
     };
     // One "key is value" statement read from the text.
     struct Statement {

@@ -43,7 +43,8 @@ std::vector<Notes::Note> Notes::list(std::int64_t accountId) {
 }
 
 std::optional<Notes::Note> Notes::find(std::int64_t accountId, const std::string& id) {
-    auto rows = db_.query("SELECT id, title, body, updated FROM notes WHERE account_id = ? AND id = ?", {accountId, id});
+    auto rows =
+        db_.query("SELECT id, title, body, updated FROM notes WHERE account_id = ? AND id = ?", {accountId, id});
     if (rows.empty()) return std::nullopt;
     return noteFrom(rows[0]);
 }

@@ -3,13 +3,13 @@
 #include "AudioDecoder.h"
 #include "WebAssets.h"
 
-#include <nlohmann/json.hpp>
 #include <sodium.h>
+#include <nlohmann/json.hpp>
 
-#include <chrono>
-#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
+#include <chrono>
+#include <cstdio>
 #include <system_error>
 
 namespace vell::service {
@@ -29,13 +29,20 @@ void refuse(httplib::Response& response, int status, const std::string& message)
 
 std::string defaultMessage(int status) {
     switch (status) {
-    case 400: return "The request could not be understood.";
-    case 401: return "Sign in to use Vell.";
-    case 404: return "Not found.";
-    case 405: return "That method is not allowed here.";
-    case 413: return "That upload is too large.";
-    case 415: return "That media type is not supported.";
-    default: return status >= 500 ? "Something went wrong on the Vell service." : "The request was refused.";
+        case 400:
+            return "The request could not be understood.";
+        case 401:
+            return "Sign in to use Vell.";
+        case 404:
+            return "Not found.";
+        case 405:
+            return "That method is not allowed here.";
+        case 413:
+            return "That upload is too large.";
+        case 415:
+            return "That media type is not supported.";
+        default:
+            return status >= 500 ? "Something went wrong on the Vell service." : "The request was refused.";
     }
 }
 
@@ -215,9 +222,10 @@ void Service::routes() {
     server_.Get("/app", [serveAsset](const httplib::Request&, httplib::Response& response) {
         serveAsset("index.html", response);
     });
-    server_.Get(R"(/app/([A-Za-z0-9._-]+))", [serveAsset](const httplib::Request& request, httplib::Response& response) {
-        serveAsset(request.matches[1].str(), response);
-    });
+    server_.Get(R"(/app/([A-Za-z0-9._-]+))",
+                [serveAsset](const httplib::Request& request, httplib::Response& response) {
+                    serveAsset(request.matches[1].str(), response);
+                });
 
     // Accounts and sessions.
     auto sessionRoute = [this](auto start) {
@@ -233,49 +241,52 @@ void Service::routes() {
         });
     };
     server_.Post("/api/v1/auth/signup", sessionRoute([this](const json& body) {
-        auto email = stringAt(body, "email"), password = stringAt(body, "password");
-        if (!email || !password) throw Accounts::Refused("Enter your e-mail address and a password.");
-        return accounts_.signUp(*email, *password);
-    }));
+                     auto email = stringAt(body, "email"), password = stringAt(body, "password");
+                     if (!email || !password) throw Accounts::Refused("Enter your e-mail address and a password.");
+                     return accounts_.signUp(*email, *password);
+                 }));
     server_.Post("/api/v1/auth/signin", sessionRoute([this](const json& body) {
-        auto email = stringAt(body, "email"), password = stringAt(body, "password");
-        if (!email || !password) throw Accounts::Refused("Enter your e-mail address and password.");
-        return accounts_.signIn(*email, *password);
-    }));
+                     auto email = stringAt(body, "email"), password = stringAt(body, "password");
+                     if (!email || !password) throw Accounts::Refused("Enter your e-mail address and password.");
+                     return accounts_.signIn(*email, *password);
+                 }));
     server_.Post("/api/v1/auth/refresh", sessionRoute([this](const json& body) {
-        auto token = stringAt(body, "refresh_token");
-        if (!token) throw Accounts::Refused("Your session has ended. Sign in again.");
-        return accounts_.refresh(*token);
-    }));
+                     auto token = stringAt(body, "refresh_token");
+                     if (!token) throw Accounts::Refused("Your session has ended. Sign in again.");
+                     return accounts_.refresh(*token);
+                 }));
     // A separate session for the desktop program, so the browser and the
     // desktop each rotate their own refresh token.
     server_.Post("/api/v1/auth/handoff", guarded([this](const httplib::Request& request, httplib::Response& response) {
-        auto identity = authorised(request, response);
-        if (!identity) return;
-        auto session = accounts_.startSession(identity->accountId);
-        answer(response, 200, sessionJson(session, options_.clock()));
-    }));
+                     auto identity = authorised(request, response);
+                     if (!identity) return;
+                     auto session = accounts_.startSession(identity->accountId);
+                     answer(response, 200, sessionJson(session, options_.clock()));
+                 }));
     server_.Post("/api/v1/auth/signout", guarded([this](const httplib::Request& request, httplib::Response& response) {
-        if (!authorised(request, response)) return;
-        accounts_.signOut(request.get_header_value("Authorization").substr(7));
-        answer(response, 200, json::object());
-    }));
+                     if (!authorised(request, response)) return;
+                     accounts_.signOut(request.get_header_value("Authorization").substr(7));
+                     answer(response, 200, json::object());
+                 }));
     server_.Get("/api/v1/me", guarded([this](const httplib::Request& request, httplib::Response& response) {
-        auto identity = authorised(request, response);
-        if (!identity) return;
-        answer(response, 200, {{"email", identity->email}, {"expires_at", identity->expiresAt},
-                               {"expires_in", identity->expiresAt - options_.clock()}});
-    }));
+                    auto identity = authorised(request, response);
+                    if (!identity) return;
+                    answer(response, 200,
+                           {{"email", identity->email},
+                            {"expires_at", identity->expiresAt},
+                            {"expires_in", identity->expiresAt - options_.clock()}});
+                }));
 
     // Notes.
     server_.Get("/api/v1/notes", guarded([this](const httplib::Request& request, httplib::Response& response) {
-        auto identity = authorised(request, response);
-        if (!identity) return;
-        json list = json::array();
-        for (auto& note : notes_.list(identity->accountId)) list.push_back(noteJson(note));
-        answer(response, 200, {{"notes", list}});
-    }));
-    auto noteFields = [](const json& body, httplib::Response& response) -> std::optional<std::pair<std::string, std::string>> {
+                    auto identity = authorised(request, response);
+                    if (!identity) return;
+                    json list = json::array();
+                    for (auto& note : notes_.list(identity->accountId)) list.push_back(noteJson(note));
+                    answer(response, 200, {{"notes", list}});
+                }));
+    auto noteFields = [](const json& body,
+                         httplib::Response& response) -> std::optional<std::pair<std::string, std::string>> {
         auto title = stringAt(body, "title"), text = stringAt(body, "body");
         if ((body.contains("title") && !title) || (body.contains("body") && !text)) {
             refuse(response, 400, "A note's title and body must be text.");
@@ -287,40 +298,42 @@ void Service::routes() {
         }
         return std::pair{title.value_or(""), text.value_or("")};
     };
-    server_.Post("/api/v1/notes", guarded([this, noteFields](const httplib::Request& request, httplib::Response& response) {
-        auto identity = authorised(request, response);
-        if (!identity) return;
-        auto body = objectBody(request, response, options_.maxJsonBytes);
-        if (!body) return;
-        auto fields = noteFields(*body, response);
-        if (!fields) return;
-        answer(response, 201, noteJson(notes_.create(identity->accountId, fields->first, fields->second, options_.clock())));
-    }));
+    server_.Post(
+        "/api/v1/notes", guarded([this, noteFields](const httplib::Request& request, httplib::Response& response) {
+            auto identity = authorised(request, response);
+            if (!identity) return;
+            auto body = objectBody(request, response, options_.maxJsonBytes);
+            if (!body) return;
+            auto fields = noteFields(*body, response);
+            if (!fields) return;
+            answer(response, 201,
+                   noteJson(notes_.create(identity->accountId, fields->first, fields->second, options_.clock())));
+        }));
     server_.Put(R"(/api/v1/notes/([A-Za-z0-9]+))",
                 guarded([this, noteFields](const httplib::Request& request, httplib::Response& response) {
-        auto identity = authorised(request, response);
-        if (!identity) return;
-        auto body = objectBody(request, response, options_.maxJsonBytes);
-        if (!body) return;
-        auto fields = noteFields(*body, response);
-        if (!fields) return;
-        auto note = notes_.update(identity->accountId, request.matches[1].str(), fields->first, fields->second,
-                                  options_.clock());
-        if (!note) return refuse(response, 404, "That note does not exist.");
-        answer(response, 200, noteJson(*note));
-    }));
+                    auto identity = authorised(request, response);
+                    if (!identity) return;
+                    auto body = objectBody(request, response, options_.maxJsonBytes);
+                    if (!body) return;
+                    auto fields = noteFields(*body, response);
+                    if (!fields) return;
+                    auto note = notes_.update(identity->accountId, request.matches[1].str(), fields->first,
+                                              fields->second, options_.clock());
+                    if (!note) return refuse(response, 404, "That note does not exist.");
+                    answer(response, 200, noteJson(*note));
+                }));
     server_.Delete(R"(/api/v1/notes/([A-Za-z0-9]+))",
                    guarded([this](const httplib::Request& request, httplib::Response& response) {
-        auto identity = authorised(request, response);
-        if (!identity) return;
-        if (!notes_.remove(identity->accountId, request.matches[1].str()))
-            return refuse(response, 404, "That note does not exist.");
-        answer(response, 200, json::object());
-    }));
+                       auto identity = authorised(request, response);
+                       if (!identity) return;
+                       if (!notes_.remove(identity->accountId, request.matches[1].str()))
+                           return refuse(response, 404, "That note does not exist.");
+                       answer(response, 200, json::object());
+                   }));
 
     // The desktop program's two endpoints.
-    server_.Post("/api/v1/dictate",
-                 [this](const httplib::Request& request, httplib::Response& response, const httplib::ContentReader& reader) {
+    server_.Post("/api/v1/dictate", [this](const httplib::Request& request, httplib::Response& response,
+                                           const httplib::ContentReader& reader) {
         try {
             dictate(request, response, reader);
         } catch (const std::exception& e) {
@@ -329,8 +342,8 @@ void Service::routes() {
         }
     });
     server_.Post("/api/v1/fill", guarded([this](const httplib::Request& request, httplib::Response& response) {
-        fill(request, response);
-    }));
+                     fill(request, response);
+                 }));
 }
 
 void Service::dictate(const httplib::Request& request, httplib::Response& response,
@@ -389,8 +402,10 @@ void Service::fill(const httplib::Request& request, httplib::Response& response)
         auto id = stringAt(item, "id");
         if (!id) return refuse(response, 400, "Each field needs an \"id\".");
         FieldMapper::Field field{*id, "text", {}, {}, {}};
-        for (auto [key, target] : {std::pair{"type", &field.type}, {"label", &field.label},
-                                   {"placeholder", &field.placeholder}, {"near", &field.near}}) {
+        for (auto [key, target] : {std::pair{"type", &field.type},
+                                   {"label", &field.label},
+                                   {"placeholder", &field.placeholder},
+                                   {"near", &field.near}}) {
             if (!item.contains(key)) continue;
             auto value = stringAt(item, key);
             if (!value) return refuse(response, 400, std::string("A field's \"") + key + "\" must be text.");

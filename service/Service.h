@@ -24,15 +24,15 @@ class Service {
 public:
     struct Options {
         std::string host = "127.0.0.1";
-        int port = 8765;                   // 0: any free port
-        std::filesystem::path dataDir;     // holds vell-service.sqlite3
+        int port = 8765;                // 0: any free port
+        std::filesystem::path dataDir;  // holds vell-service.sqlite3
         Accounts::Options sessions;
         std::size_t maxAudioBytes = 10 * 1024 * 1024;
         double maxAudioSeconds = 300;
         std::size_t maxJsonBytes = 1024 * 1024;
         std::string modelDir = VELL_SPHINX_MODEL_DIR;
         Clock clock = systemClock;
-        bool logRequests = true;           // one line per request on stderr
+        bool logRequests = true;  // one line per request on stderr
     };
     struct Credentials {
         std::string email, password;

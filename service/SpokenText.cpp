@@ -18,18 +18,40 @@ struct NumberWord {
 
 std::optional<NumberWord> numberWord(const std::string& word) {
     static const std::map<std::string, NumberWord> words = {
-        {"zero", {NumberWord::Unit, 0}},      {"oh", {NumberWord::Unit, 0}},         {"o", {NumberWord::Unit, 0}},
-        {"one", {NumberWord::Unit, 1}},       {"two", {NumberWord::Unit, 2}},        {"three", {NumberWord::Unit, 3}},
-        {"four", {NumberWord::Unit, 4}},      {"five", {NumberWord::Unit, 5}},       {"six", {NumberWord::Unit, 6}},
-        {"seven", {NumberWord::Unit, 7}},     {"eight", {NumberWord::Unit, 8}},      {"nine", {NumberWord::Unit, 9}},
-        {"ten", {NumberWord::Teen, 10}},      {"eleven", {NumberWord::Teen, 11}},    {"twelve", {NumberWord::Teen, 12}},
-        {"thirteen", {NumberWord::Teen, 13}}, {"fourteen", {NumberWord::Teen, 14}},  {"fifteen", {NumberWord::Teen, 15}},
-        {"sixteen", {NumberWord::Teen, 16}},  {"seventeen", {NumberWord::Teen, 17}}, {"eighteen", {NumberWord::Teen, 18}},
-        {"nineteen", {NumberWord::Teen, 19}}, {"twenty", {NumberWord::Ten, 20}},     {"thirty", {NumberWord::Ten, 30}},
-        {"forty", {NumberWord::Ten, 40}},     {"fifty", {NumberWord::Ten, 50}},      {"sixty", {NumberWord::Ten, 60}},
-        {"seventy", {NumberWord::Ten, 70}},   {"eighty", {NumberWord::Ten, 80}},     {"ninety", {NumberWord::Ten, 90}},
-        {"hundred", {NumberWord::Hundred, 100}}, {"thousand", {NumberWord::Thousand, 1000}},
-        {"double", {NumberWord::Repeat, 2}},  {"triple", {NumberWord::Repeat, 3}},
+        {"zero", {NumberWord::Unit, 0}},
+        {"oh", {NumberWord::Unit, 0}},
+        {"o", {NumberWord::Unit, 0}},
+        {"one", {NumberWord::Unit, 1}},
+        {"two", {NumberWord::Unit, 2}},
+        {"three", {NumberWord::Unit, 3}},
+        {"four", {NumberWord::Unit, 4}},
+        {"five", {NumberWord::Unit, 5}},
+        {"six", {NumberWord::Unit, 6}},
+        {"seven", {NumberWord::Unit, 7}},
+        {"eight", {NumberWord::Unit, 8}},
+        {"nine", {NumberWord::Unit, 9}},
+        {"ten", {NumberWord::Teen, 10}},
+        {"eleven", {NumberWord::Teen, 11}},
+        {"twelve", {NumberWord::Teen, 12}},
+        {"thirteen", {NumberWord::Teen, 13}},
+        {"fourteen", {NumberWord::Teen, 14}},
+        {"fifteen", {NumberWord::Teen, 15}},
+        {"sixteen", {NumberWord::Teen, 16}},
+        {"seventeen", {NumberWord::Teen, 17}},
+        {"eighteen", {NumberWord::Teen, 18}},
+        {"nineteen", {NumberWord::Teen, 19}},
+        {"twenty", {NumberWord::Ten, 20}},
+        {"thirty", {NumberWord::Ten, 30}},
+        {"forty", {NumberWord::Ten, 40}},
+        {"fifty", {NumberWord::Ten, 50}},
+        {"sixty", {NumberWord::Ten, 60}},
+        {"seventy", {NumberWord::Ten, 70}},
+        {"eighty", {NumberWord::Ten, 80}},
+        {"ninety", {NumberWord::Ten, 90}},
+        {"hundred", {NumberWord::Hundred, 100}},
+        {"thousand", {NumberWord::Thousand, 1000}},
+        {"double", {NumberWord::Repeat, 2}},
+        {"triple", {NumberWord::Repeat, 3}},
     };
     auto it = words.find(word);
     if (it == words.end()) return std::nullopt;
@@ -76,39 +98,39 @@ public:
         }
         repeat_ = 0;
         switch (n.kind) {
-        case NumberWord::Repeat:
-            finish();
-            repeat_ = n.value;
-            return;
-        case NumberWord::Unit:
-            if (n.value == 0) {  // a zero never joins a larger number
+            case NumberWord::Repeat:
                 finish();
-                digits_ += "0";
+                repeat_ = n.value;
                 return;
-            }
-            if (!(last_ == None || last_ == Ten || last_ == Hundred || last_ == Thousand)) finish();
-            group_ += n.value;
-            last_ = Unit;
-            return;
-        case NumberWord::Teen:
-        case NumberWord::Ten:
-            if (!(last_ == None || last_ == Hundred || last_ == Thousand)) finish();
-            group_ += n.value;
-            last_ = n.kind == NumberWord::Teen ? Teen : Ten;
-            return;
-        case NumberWord::Hundred:
-            if (last_ == Hundred || last_ == Thousand) finish();
-            // "five five five zero one hundred" ends in "100": the hundred
-            // multiplies only the group spoken just before it.
-            group_ = (last_ == None ? 1 : group_) * 100;
-            last_ = Hundred;
-            return;
-        case NumberWord::Thousand:
-            if (last_ == Thousand) finish();
-            thousands_ += (last_ == None ? 1 : group_) * 1000;
-            group_ = 0;
-            last_ = Thousand;
-            return;
+            case NumberWord::Unit:
+                if (n.value == 0) {  // a zero never joins a larger number
+                    finish();
+                    digits_ += "0";
+                    return;
+                }
+                if (!(last_ == None || last_ == Ten || last_ == Hundred || last_ == Thousand)) finish();
+                group_ += n.value;
+                last_ = Unit;
+                return;
+            case NumberWord::Teen:
+            case NumberWord::Ten:
+                if (!(last_ == None || last_ == Hundred || last_ == Thousand)) finish();
+                group_ += n.value;
+                last_ = n.kind == NumberWord::Teen ? Teen : Ten;
+                return;
+            case NumberWord::Hundred:
+                if (last_ == Hundred || last_ == Thousand) finish();
+                // "five five five zero one hundred" ends in "100": the hundred
+                // multiplies only the group spoken just before it.
+                group_ = (last_ == None ? 1 : group_) * 100;
+                last_ = Hundred;
+                return;
+            case NumberWord::Thousand:
+                if (last_ == Thousand) finish();
+                thousands_ += (last_ == None ? 1 : group_) * 1000;
+                group_ = 0;
+                last_ = Thousand;
+                return;
         }
     }
 
@@ -259,13 +281,20 @@ std::string SpokenText::webAddress(std::string_view text) {
     if (source.find('.') != std::string::npos && source.find(' ') == std::string::npos) return source;
     std::string out;
     for (auto& w : all) {
-        if (w == "dot" || w == "period" || w == "point") out += '.';
-        else if (w == "slash") out += '/';
-        else if (w == "dash" || w == "hyphen") out += '-';
-        else if (w == "colon") out += ':';
-        else if (w == "w" && (out.empty() || out.back() == 'w')) out += 'w';
-        else if (w == "www") out += "www";
-        else out += w;
+        if (w == "dot" || w == "period" || w == "point")
+            out += '.';
+        else if (w == "slash")
+            out += '/';
+        else if (w == "dash" || w == "hyphen")
+            out += '-';
+        else if (w == "colon")
+            out += ':';
+        else if (w == "w" && (out.empty() || out.back() == 'w'))
+            out += 'w';
+        else if (w == "www")
+            out += "www";
+        else
+            out += w;
     }
     return out;
 }
@@ -276,8 +305,12 @@ std::optional<std::string> SpokenText::phone(std::string_view text) {
     std::string out;
     for (auto& w : pieces(written)) {
         std::string lw = lower(w.text);
-        if (lw == "plus" && out.empty()) { out += '+'; continue; }
-        bool digits = w.word && std::all_of(w.text.begin(), w.text.end(), [](unsigned char c) { return std::isdigit(c); });
+        if (lw == "plus" && out.empty()) {
+            out += '+';
+            continue;
+        }
+        bool digits =
+            w.word && std::all_of(w.text.begin(), w.text.end(), [](unsigned char c) { return std::isdigit(c); });
         bool mark = !w.word && (w.text == "-" || w.text == "(" || w.text == ")" || w.text == "+" || w.text == ".");
         bool extension = w.word && (lw == "x" || lw == "ext");
         if (!digits && !mark && !extension) {

@@ -7,7 +7,7 @@
 namespace vell::service {
 
 struct WebAsset {
-    std::string_view name;     // file name, e.g. "app.js"
+    std::string_view name;  // file name, e.g. "app.js"
     std::string_view content;
 };
 

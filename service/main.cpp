@@ -5,23 +5,26 @@
 #include <pthread.h>
 #include <signal.h>
 
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <thread>
 
 namespace {
 
 std::filesystem::path defaultDataDir() {
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return std::filesystem::path(data) / "vell-service";
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data)
+        return std::filesystem::path(data) / "vell-service";
     const char* home = std::getenv("HOME");
     return std::filesystem::path(home && *home ? home : ".") / ".local/share/vell-service";
 }
 
 int usage(const char* problem) {
-    std::fprintf(stderr, "vell-service: %s\nusage: vell-service [--port N] [--data-dir DIR] [--host ADDRESS] "
-                         "[--access-ttl SECONDS]\n", problem);
+    std::fprintf(stderr,
+                 "vell-service: %s\nusage: vell-service [--port N] [--data-dir DIR] [--host ADDRESS] "
+                 "[--access-ttl SECONDS]\n",
+                 problem);
     return 2;
 }
 
@@ -50,7 +53,8 @@ int main(int argc, char** argv) {
             if (arg == "--port") {
                 size_t used = 0;
                 options.port = std::stoi(value, &used);
-                if (used != value.size() || options.port < 0 || options.port > 65535) throw std::invalid_argument(value);
+                if (used != value.size() || options.port < 0 || options.port > 65535)
+                    throw std::invalid_argument(value);
             } else if (arg == "--data-dir") {
                 options.dataDir = value;
             } else if (arg == "--host") {

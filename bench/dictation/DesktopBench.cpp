@@ -6,8 +6,8 @@
 
 #include "platform/linux/X11Desktop.h"
 
-#include <X11/Xlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <unistd.h>
 
 namespace {

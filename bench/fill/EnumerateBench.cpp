@@ -25,7 +25,9 @@ public:
     explicit CountingAccessibility(Accessibility& inner) : inner_(inner) {}
     long elements = 0;
     vell::platform::ElementRef application(pid_t pid) override { return inner_.application(pid); }
-    void setMessagingTimeout(const vell::platform::ElementRef& e, double s) override { inner_.setMessagingTimeout(e, s); }
+    void setMessagingTimeout(const vell::platform::ElementRef& e, double s) override {
+        inner_.setMessagingTimeout(e, s);
+    }
     int setAttribute(const vell::platform::ElementRef& e, Attribute a, const Value& v) override {
         return inner_.setAttribute(e, a, v);
     }
@@ -59,7 +61,8 @@ std::string describe(const std::vector<FillEngine::Field>& fields) {
     std::string out;
     auto o = [](const std::optional<std::string>& v) { return v ? "\"" + *v + "\"" : std::string("-"); };
     for (const auto& f : fields)
-        out += f.id + " " + f.type + " " + o(f.label) + " " + o(f.placeholder) + " " + o(f.near) + " " + o(f.original) + "\n";
+        out += f.id + " " + f.type + " " + o(f.label) + " " + o(f.placeholder) + " " + o(f.near) + " " + o(f.original) +
+               "\n";
     return out;
 }
 

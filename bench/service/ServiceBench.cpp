@@ -36,9 +36,9 @@ std::string spokenM4a() {
 
 void MapJobApplication(benchmark::State& state) {
     std::vector<FieldMapper::Field> fields = {
-        {"f0", "text", "Full name", "", ""},        {"f1", "text", "Email address", "", ""},
-        {"f2", "text", "Phone number", "", ""},     {"f3", "text", "Current employer", "", ""},
-        {"f4", "text", "Job title", "", ""},        {"f5", "text", "LinkedIn or portfolio URL", "", ""},
+        {"f0", "text", "Full name", "", ""},           {"f1", "text", "Email address", "", ""},
+        {"f2", "text", "Phone number", "", ""},        {"f3", "text", "Current employer", "", ""},
+        {"f4", "text", "Job title", "", ""},           {"f5", "text", "LinkedIn or portfolio URL", "", ""},
         {"f6", "text", "Salary expectations", "", ""}, {"f7", "text", "Start date", "", ""},
         {"f8", "textarea", "Cover letter", "", ""}};
     std::string transcript =

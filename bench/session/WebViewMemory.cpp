@@ -33,8 +33,9 @@ long proportionalKiB(int pid) { return field("/proc/" + std::to_string(pid) + "/
 
 // A start page of the size of a small web application.
 std::string startPage() {
-    std::string page = "<!doctype html><title>Vell</title><style>body{font:14px sans-serif}</style><script>"
-                       "window.__vellBridge={token:async()=>null,email:async()=>null,adopt:async()=>false};</script>";
+    std::string page =
+        "<!doctype html><title>Vell</title><style>body{font:14px sans-serif}</style><script>"
+        "window.__vellBridge={token:async()=>null,email:async()=>null,adopt:async()=>false};</script>";
     for (int i = 0; i < 200; ++i) page += "<p>Note " + std::to_string(i) + ": a line of text in the panel.</p>";
     return page;
 }

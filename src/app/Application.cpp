@@ -42,10 +42,14 @@ std::string describe(const dictation::DictationController& controller) {
     using Case = dictation::DictationController::Phase::Case;
     if (controller.problem()) return *controller.problem();
     switch (controller.phase().kind()) {
-        case Case::recording: return "Listening\u2026";
-        case Case::transcribing: return "Transcribing\u2026";
-        case Case::filling: return "Filling\u2026";
-        case Case::idle: break;
+        case Case::recording:
+            return "Listening\u2026";
+        case Case::transcribing:
+            return "Transcribing\u2026";
+        case Case::filling:
+            return "Filling\u2026";
+        case Case::idle:
+            break;
     }
     if (!controller.setup().signedIn) return "Sign in below to get started.";
     if (!controller.history().empty()) return controller.history().front().text;
@@ -101,9 +105,9 @@ int Application::run(int argc, char** argv) {
 
     p.recogniser.emplace(sessionStore, p.http, p.loop, Config::apiBase());
     p.fillService.emplace(sessionStore, p.http, p.loop, Config::apiBase());
-    p.controller = dictation::DictationController::create({p.loop, p.recorder, *p.recogniser, p.fillEngine,
-                                                            *p.fillService, p.paste, sessionStore, p.desktop,
-                                                            p.clipboard, p.loginItem});
+    p.controller =
+        dictation::DictationController::create({p.loop, p.recorder, *p.recogniser, p.fillEngine, *p.fillService,
+                                                p.paste, sessionStore, p.desktop, p.clipboard, p.loginItem});
 
     // The window: a status line over the web application.
     p.window = gtk_window_new(GTK_WINDOW_TOPLEVEL);

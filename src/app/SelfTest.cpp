@@ -11,7 +11,9 @@ void SelfTest::check(std::string_view label, bool ok, std::string_view detail) {
     out_ << '\n';
 }
 
-void SelfTest::info(std::string_view label, std::string_view text) { out_ << "      " << label << ": " << text << '\n'; }
+void SelfTest::info(std::string_view label, std::string_view text) {
+    out_ << "      " << label << ": " << text << '\n';
+}
 
 int SelfTest::run() {
     out_ << "Vell for Mac \u2014 self test\n\n";

@@ -33,7 +33,8 @@ std::string stringField(const std::string& body, const char* key) {
 
 // The background step: read the file, send it, and turn a transport failure
 // into `unreachable`. Built outside the coroutine so the work owns plain copies.
-std::function<platform::HttpClient::Response()> upload(platform::HttpClient& http, platform::HttpClient::Request request,
+std::function<platform::HttpClient::Response()> upload(platform::HttpClient& http,
+                                                       platform::HttpClient::Request request,
                                                        std::filesystem::path audio) {
     return [&http, request = std::move(request), audio = std::move(audio)]() mutable {
         request.body = readWholeFile(audio);

@@ -8,7 +8,8 @@ RecogniserError RecogniserError::server(int status, const std::string& message) 
 }
 
 RecogniserError RecogniserError::tooLong() {
-    return RecogniserError(Kind::tooLong, 413, "", "That was longer than a dictation \u2014 record it in the app instead.");
+    return RecogniserError(Kind::tooLong, 413, "",
+                           "That was longer than a dictation \u2014 record it in the app instead.");
 }
 
 RecogniserError RecogniserError::unreachable() {

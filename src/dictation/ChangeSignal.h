@@ -27,8 +27,7 @@ public:
         Subscription() = default;
         Subscription(std::weak_ptr<Observers> observers, std::uint64_t id)
             : observers_(std::move(observers)), id_(id) {}
-        Subscription(Subscription&& other) noexcept
-            : observers_(std::exchange(other.observers_, {})), id_(other.id_) {}
+        Subscription(Subscription&& other) noexcept : observers_(std::exchange(other.observers_, {})), id_(other.id_) {}
         Subscription& operator=(Subscription&& other) noexcept {
             if (this != &other) {
                 cancel();

@@ -24,12 +24,10 @@ using Authorisation = platform::AudioInput::Authorisation;
 // settings places go through platform::platformText.
 constexpr const char* signInFirst = "Sign in first — it's in the checklist above.";
 constexpr const char* noMicrophone = "No microphone found on this Mac. Connect one — AirPods work.";
-constexpr const char* microphoneOff =
-    "Microphone access is off — turn it on in System Settings › Privacy & Security.";
+constexpr const char* microphoneOff = "Microphone access is off — turn it on in System Settings › Privacy & Security.";
 constexpr const char* couldNotStart = "Could not start the microphone.";
 constexpr const char* didntCatch = "Didn't catch anything — was the microphone close enough?";
-constexpr const char* copiedPressPaste =
-    "Copied — press ⌘V to paste. Grant Accessibility and this becomes automatic.";
+constexpr const char* copiedPressPaste = "Copied — press ⌘V to paste. Grant Accessibility and this becomes automatic.";
 constexpr const char* fillNeedsAccessibility = "Fill needs Accessibility — grant it in the checklist above.";
 constexpr const char* insertNeedsAccessibility = "Insert needs Accessibility — grant it in the checklist above.";
 constexpr const char* clickIntoForFill = "Click into the app you want to fill first, then press Fill.";
@@ -56,7 +54,9 @@ std::string nothingMatched(bool spoken, const std::optional<std::string>& appNam
 struct NextTurn {
     platform::MainLoop& loop;
     bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> flow) { loop.post([flow] { flow.resume(); }); }
+    void await_suspend(std::coroutine_handle<> flow) {
+        loop.post([flow] { flow.resume(); });
+    }
     void await_resume() const noexcept {}
 };
 
@@ -334,7 +334,7 @@ Task<> DictationController::noteFill(Self self, std::shared_ptr<Application> tar
 }
 
 Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::shared_ptr<Application> target, pid_t pid,
-                                   FillRequest request) {
+                                    FillRequest request) {
     auto& loop = services_.loop;
     auto* engine = &services_.fillEngine;
 
@@ -420,14 +420,14 @@ void DictationController::undoLastFill() {
     if (fillFields_.empty()) return;
     auto fields = std::exchange(fillFields_, {});
     auto outcomes = std::exchange(lastOutcomes_, {});
-    services_.loop.background([engine = &services_.fillEngine, fields = std::move(fields),
-                               outcomes = std::move(outcomes)] {
-        try {
-            engine->undo(fields, outcomes);
-        } catch (...) {
-            // Nobody waits for the undo; the person already saw the message.
-        }
-    });
+    services_.loop.background(
+        [engine = &services_.fillEngine, fields = std::move(fields), outcomes = std::move(outcomes)] {
+            try {
+                engine->undo(fields, outcomes);
+            } catch (...) {
+                // Nobody waits for the undo; the person already saw the message.
+            }
+        });
     report(putBack);
 }
 

@@ -99,8 +99,7 @@ public:
 
         // Only the name, the unfilled count and how many outcomes there were.
         bool operator==(const FillReport& other) const {
-            return appName == other.appName && unfilled == other.unfilled &&
-                   outcomes.size() == other.outcomes.size();
+            return appName == other.appName && unfilled == other.unfilled && outcomes.size() == other.outcomes.size();
         }
     };
 

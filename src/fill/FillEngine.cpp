@@ -42,7 +42,8 @@ const icu::RegexPattern& sensitivePattern() {
 
 bool FieldText::isSensitive(std::string_view text) {
     UErrorCode status = U_ZERO_ERROR;
-    icu::UnicodeString subject = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    icu::UnicodeString subject =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
     std::unique_ptr<icu::RegexMatcher> matcher(sensitivePattern().matcher(subject, status));
     if (U_FAILURE(status)) return false;
     bool found = matcher->find(0, status);
@@ -70,8 +71,10 @@ std::string FieldText::cut(std::string_view text, int maxCharacters) {
     if (codePoints <= maxCharacters) return std::string(text);
 
     UErrorCode status = U_ZERO_ERROR;
-    icu::UnicodeString subject = icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
-    std::unique_ptr<icu::BreakIterator> characters(icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
+    icu::UnicodeString subject =
+        icu::UnicodeString::fromUTF8(icu::StringPiece(text.data(), static_cast<int32_t>(text.size())));
+    std::unique_ptr<icu::BreakIterator> characters(
+        icu::BreakIterator::createCharacterInstance(icu::Locale::getRoot(), status));
     if (U_FAILURE(status)) return std::string(text);
     characters->setText(subject);
     int32_t end = characters->first();

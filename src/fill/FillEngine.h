@@ -12,8 +12,8 @@
 #include <vector>
 
 namespace vell::platform {
-class Accessibility;       // the accessibility tree of other applications (platform/Accessibility.h)
-class AccessibleElement;   // one element of it
+class Accessibility;      // the accessibility tree of other applications (platform/Accessibility.h)
+class AccessibleElement;  // one element of it
 }  // namespace vell::platform
 
 namespace vell::fill {
@@ -23,7 +23,7 @@ public:
     // One fillable, non-sensitive text input of the target window.
     struct Field {
         std::shared_ptr<platform::AccessibleElement> element;
-        std::string id;                          // "f0", "f1", … in walk order
+        std::string id;  // "f0", "f1", … in walk order
         std::optional<std::string> label;
         std::optional<std::string> placeholder;  // as read, may be empty
         std::string type;                        // "text" or "textarea"
@@ -45,7 +45,8 @@ public:
 
     virtual std::vector<Field> enumerate(pid_t pid, int maxFields);
     virtual std::map<std::string, int> diagnose(pid_t pid);
-    virtual std::vector<Outcome> apply(const std::map<std::string, std::string>& values, const std::vector<Field>& fields);
+    virtual std::vector<Outcome> apply(const std::map<std::string, std::string>& values,
+                                       const std::vector<Field>& fields);
     virtual void undo(const std::vector<Field>& fields, const std::vector<Outcome>& outcomes);
 
     static std::string displayName(const Field& field);

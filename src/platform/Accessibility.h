@@ -29,17 +29,17 @@ using ElementRef = std::shared_ptr<AccessibleElement>;
 class Accessibility {
 public:
     enum class Attribute {
-        focusedWindow,   // element: the application's focused window
-        windows,         // list of elements
-        role,            // string, one of Role below or anything else
-        subrole,         // string, Subrole below when it applies
-        value,           // string: the text of an input or a static text
-        title,           // string
-        description,     // string
-        titleElement,    // element that labels this one
-        help,            // string
-        placeholder,     // string
-        children,        // list of elements
+        focusedWindow,  // element: the application's focused window
+        windows,        // list of elements
+        role,           // string, one of Role below or anything else
+        subrole,        // string, Subrole below when it applies
+        value,          // string: the text of an input or a static text
+        title,          // string
+        description,    // string
+        titleElement,   // element that labels this one
+        help,           // string
+        placeholder,    // string
+        children,       // list of elements
         // The switches that ask an application to expose its full tree.
         manualAccessibility,    // boolean
         enhancedUserInterface,  // boolean

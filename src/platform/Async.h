@@ -26,7 +26,9 @@ struct SleepAwaiter {
     platform::MainLoop& loop;
     double seconds;
     bool await_ready() const noexcept { return false; }
-    void await_suspend(std::coroutine_handle<> h) { loop.after(seconds, [h] { h.resume(); }); }
+    void await_suspend(std::coroutine_handle<> h) {
+        loop.after(seconds, [h] { h.resume(); });
+    }
     void await_resume() const noexcept {}
 };
 

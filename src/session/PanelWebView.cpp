@@ -23,8 +23,7 @@ std::optional<std::string> nonEmptyString(const WebView::ScriptResult& result) {
 
 }  // namespace
 
-PanelWebView::PanelWebView(platform::MainLoop& loop, std::unique_ptr<WebView> view, Addresses addresses,
-                           Opener opener)
+PanelWebView::PanelWebView(platform::MainLoop& loop, std::unique_ptr<WebView> view, Addresses addresses, Opener opener)
     : loop_(loop), view_(std::move(view)), addresses_(std::move(addresses)), opener_(std::move(opener)) {}
 
 std::shared_ptr<PanelWebView> PanelWebView::create(platform::MainLoop& loop, std::unique_ptr<WebView> view,
@@ -53,7 +52,8 @@ void PanelWebView::setShared(std::shared_ptr<PanelWebView> instance) {
 // a view that goes away answers its open scripts with nothing.
 Task<WebView::ScriptResult> PanelWebView::call(std::string body, json arguments) {
     co_return co_await untilCalled<WebView::ScriptResult>(loop_, [&](Resolver<WebView::ScriptResult> answer) {
-        view_->callAsyncJavaScript(body, arguments, [answer](WebView::ScriptResult result) { answer(std::move(result)); });
+        view_->callAsyncJavaScript(body, arguments,
+                                   [answer](WebView::ScriptResult result) { answer(std::move(result)); });
     });
 }
 

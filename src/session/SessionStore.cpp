@@ -52,9 +52,8 @@ SessionStore::SessionStore(std::filesystem::path directory, BridgeLookup bridge)
 SessionStore& SessionStore::shared() {
     std::lock_guard lock(sharedMutex);
     if (!sharedStore)
-        sharedStore = std::make_shared<SessionStore>(defaultDirectory(), [] {
-            return std::static_pointer_cast<SessionBridge>(PanelWebView::shared());
-        });
+        sharedStore = std::make_shared<SessionStore>(
+            defaultDirectory(), [] { return std::static_pointer_cast<SessionBridge>(PanelWebView::shared()); });
     return *sharedStore;
 }
 

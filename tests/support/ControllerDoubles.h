@@ -86,9 +86,8 @@ public:
         if (permissionAnswer) {
             granted = *permissionAnswer;
         } else {
-            auto prompt = untilCalled<bool>(loop_, [this](Resolver<bool> answer) {
-                pendingAnswer_ = std::make_unique<Resolver<bool>>(answer);
-            });
+            auto prompt = untilCalled<bool>(
+                loop_, [this](Resolver<bool> answer) { pendingAnswer_ = std::make_unique<Resolver<bool>>(answer); });
             granted = co_await prompt;
         }
         status = granted ? Authorisation::authorised : Authorisation::denied;

@@ -106,7 +106,9 @@ public:
         apps_[pid] = app;
         return app;
     }
-    NodeRef addApplication(pid_t pid, NodeRef window) { return addApplication(pid, std::vector<NodeRef>{std::move(window)}); }
+    NodeRef addApplication(pid_t pid, NodeRef window) {
+        return addApplication(pid, std::vector<NodeRef>{std::move(window)});
+    }
 
     // ---- what happened --------------------------------------------------------------
 

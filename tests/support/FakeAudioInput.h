@@ -34,11 +34,11 @@ public:
     // What happened to one take; the test may change duration and power at any time.
     struct Take {
         std::filesystem::path file;
-        double duration = 0;        // seconds captured, unless `clock` is set
-        float power = -160;         // dBFS of the latest 100 ms
-        double startedAt = 0;       // clock time at record(), when a clock is set
-        bool finished = false;      // finish() was called
-        bool released = false;      // the capture object was destroyed
+        double duration = 0;    // seconds captured, unless `clock` is set
+        float power = -160;     // dBFS of the latest 100 ms
+        double startedAt = 0;   // clock time at record(), when a clock is set
+        bool finished = false;  // finish() was called
+        bool released = false;  // the capture object was destroyed
         int durationReads = 0;
         int powerReads = 0;
     };
@@ -53,7 +53,8 @@ public:
 
     FakeAudioInput() {
         std::string pattern = (std::filesystem::temp_directory_path() / "vell-fake-audio.XXXXXX").string();
-        directory_ = ::mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::temp_directory_path();
+        directory_ =
+            ::mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::temp_directory_path();
         ownsDirectory_ = directory_ != std::filesystem::temp_directory_path();
     }
     ~FakeAudioInput() override {

@@ -28,10 +28,10 @@ public:
     }
     void clear() override { ++clears; }
 
-    std::optional<std::string> token;          // the answer to every token question
-    std::function<void()> beforeAnswer;        // runs while a question is open
+    std::optional<std::string> token;    // the answer to every token question
+    std::function<void()> beforeAnswer;  // runs while a question is open
     std::vector<Adopted> adopted;
-    std::vector<int> tokenQuestions;           // the attempts each question allowed
+    std::vector<int> tokenQuestions;  // the attempts each question allowed
     int clears = 0;
 };
 

@@ -19,7 +19,7 @@ public:
     struct ScriptCall {
         std::string body;
         nlohmann::json arguments;
-        double at = 0;  // loop time of the call
+        double at = 0;       // loop time of the call
         bool plain = false;  // evaluateJavaScript rather than callAsyncJavaScript
         ScriptDone done;
     };

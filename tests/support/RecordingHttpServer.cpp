@@ -16,8 +16,7 @@ RecordingHttpServer::RecordingHttpServer() {
             received_.push_back({request.method, request.path, request.headers, request.body});
             answer = answer_;
         }
-        if (answer.delaySeconds > 0)
-            std::this_thread::sleep_for(std::chrono::duration<double>(answer.delaySeconds));
+        if (answer.delaySeconds > 0) std::this_thread::sleep_for(std::chrono::duration<double>(answer.delaySeconds));
         response.status = answer.status;
         response.set_content(answer.body, answer.contentType.c_str());
     };

@@ -53,14 +53,12 @@ bool VirtualLoop::runNextDue(std::int64_t limitMicros) {
 }
 
 void VirtualLoop::runUntilIdle() {
-    while (runNextDue(nowMicros_)) {
-    }
+    while (runNextDue(nowMicros_)) {}
 }
 
 void VirtualLoop::advance(double seconds) {
     const std::int64_t target = nowMicros_ + toMicros(seconds);
-    while (runNextDue(target)) {
-    }
+    while (runNextDue(target)) {}
     nowMicros_ = target;
 }
 

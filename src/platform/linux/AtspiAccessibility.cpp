@@ -87,9 +87,11 @@ public:
             GVariant* boxed = nullptr;
             g_variant_get(reply.get(), "(v)", &boxed);
             VariantRef owned(boxed);
-            if (boxed && g_variant_is_of_type(boxed, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(boxed)) return true;
+            if (boxed && g_variant_is_of_type(boxed, G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(boxed))
+                return true;
         }
-        return call("Set", g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE))) != nullptr;
+        return call("Set", g_variant_new("(ssv)", "org.a11y.Status", "IsEnabled", g_variant_new_boolean(TRUE))) !=
+               nullptr;
     }
 
 private:
@@ -194,17 +196,16 @@ public:
         GError* raw = nullptr;
         VariantRef reply(g_dbus_connection_call_sync(
             direct ? target_.peer.get() : target_.bus.get(), direct ? nullptr : e.busName.c_str(), e.path.c_str(),
-            interface, method, parameters,
-            replyType ? G_VARIANT_TYPE(replyType) : nullptr, G_DBUS_CALL_FLAGS_NO_AUTO_START,
-            timeoutMs > 0 ? timeoutMs : target_.timeoutMs, nullptr, &raw));
+            interface, method, parameters, replyType ? G_VARIANT_TYPE(replyType) : nullptr,
+            G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs > 0 ? timeoutMs : target_.timeoutMs, nullptr, &raw));
         ErrorRef error(raw);
         if (error && meansNotAnswering(error.get())) target_.markUnresponsive();
         return reply;
     }
 
     std::optional<std::string> property(const Element& e, const char* name) {
-        auto reply = call(e, "org.freedesktop.DBus.Properties", "Get", g_variant_new("(ss)", accessibleInterface, name),
-                          "(v)");
+        auto reply =
+            call(e, "org.freedesktop.DBus.Properties", "Get", g_variant_new("(ss)", accessibleInterface, name), "(v)");
         if (!reply) return std::nullopt;
         GVariant* boxed = nullptr;
         g_variant_get(reply.get(), "(v)", &boxed);
@@ -439,10 +440,9 @@ ElementRef AtspiAccessibility::application(pid_t pid) {
         // The registry lists the applications; the bus daemon, not the
         // application, knows each one's process, so a stopped application
         // does not hold this loop.
-        VariantRef apps(g_dbus_connection_call_sync(target->bus.get(), "org.a11y.atspi.Registry", rootPath,
-                                                    accessibleInterface, "GetChildren", nullptr,
-                                                    G_VARIANT_TYPE("(a(so))"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr,
-                                                    nullptr));
+        VariantRef apps(g_dbus_connection_call_sync(
+            target->bus.get(), "org.a11y.atspi.Registry", rootPath, accessibleInterface, "GetChildren", nullptr,
+            G_VARIANT_TYPE("(a(so))"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
         GVariantIter* refs = nullptr;
         if (apps) g_variant_get(apps.get(), "(a(so))", &refs);
         const gchar* bus = nullptr;
@@ -450,8 +450,8 @@ ElementRef AtspiAccessibility::application(pid_t pid) {
         while (refs && found.empty() && g_variant_iter_next(refs, "(&s&o)", &bus, &path)) {
             VariantRef owner(g_dbus_connection_call_sync(
                 target->bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                "GetConnectionUnixProcessID", g_variant_new("(s)", bus), G_VARIANT_TYPE("(u)"),
-                G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
+                "GetConnectionUnixProcessID", g_variant_new("(s)", bus), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
+                2000, nullptr, nullptr));
             guint32 owningPid = 0;
             if (owner) g_variant_get(owner.get(), "(u)", &owningPid);
             if (owner && static_cast<pid_t>(owningPid) == pid) found = bus;
@@ -504,7 +504,8 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
             if (call.stalled()) return failed(failure);
             auto windows = call.children(*e);
             if (!windows) return failed(failure);
-            if (attribute == Attribute::windows) return {success, std::vector<ElementRef>(windows->begin(), windows->end())};
+            if (attribute == Attribute::windows)
+                return {success, std::vector<ElementRef>(windows->begin(), windows->end())};
             for (auto& window : *windows) {
                 const bool active = call.hasState(*window, ATSPI_STATE_ACTIVE);
                 if (call.stalled()) return failed(failure);

@@ -80,8 +80,8 @@ HttpClient::Response CurlHttpClient::send(const Request& request) {
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.timeoutSeconds * 1000));
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, idle);
-    IdleWatch watch{std::chrono::duration_cast<IdleWatch::Clock::duration>(
-        std::chrono::duration<double>(request.timeoutSeconds))};
+    IdleWatch watch{
+        std::chrono::duration_cast<IdleWatch::Clock::duration>(std::chrono::duration<double>(request.timeoutSeconds))};
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, abortWhenIdle);
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &watch);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);

@@ -51,7 +51,8 @@ MainLoop::Timer GlibMainLoop::after(double seconds, std::function<void()> fn) {
 
 MainLoop::Timer GlibMainLoop::every(double seconds, std::function<void()> fn) {
     auto flag = newTimerFlag();
-    g_timeout_add_full(G_PRIORITY_DEFAULT, toMilliseconds(seconds), runRepeating, new Call{std::move(fn), flag}, freeCall);
+    g_timeout_add_full(G_PRIORITY_DEFAULT, toMilliseconds(seconds), runRepeating, new Call{std::move(fn), flag},
+                       freeCall);
     return Timer(flag);
 }
 
@@ -64,10 +65,13 @@ double GlibMainLoop::now() const { return static_cast<double>(g_get_monotonic_ti
 bool GlibMainLoop::runUntil(const std::function<bool()>& done, double timeoutSeconds) {
     const double deadline = now() + timeoutSeconds;
     bool timedOut = false;
-    guint guard = g_timeout_add(toMilliseconds(timeoutSeconds) + 1, [](gpointer flag) -> gboolean {
-        *static_cast<bool*>(flag) = true;
-        return G_SOURCE_REMOVE;
-    }, &timedOut);
+    guint guard = g_timeout_add(
+        toMilliseconds(timeoutSeconds) + 1,
+        [](gpointer flag) -> gboolean {
+            *static_cast<bool*>(flag) = true;
+            return G_SOURCE_REMOVE;
+        },
+        &timedOut);
     while (!done() && !timedOut && now() < deadline) g_main_context_iteration(nullptr, TRUE);
     if (!timedOut) g_source_remove(guard);
     return done();

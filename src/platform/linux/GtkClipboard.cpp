@@ -41,9 +41,9 @@ std::unique_ptr<Resolver<T>> unhold(gpointer data) {
 struct GtkClipboard::Core {
     ::GtkClipboard* clipboard = nullptr;
     std::uint64_t changeCount = 0;
-    bool owning = false;      // our contents are on the clipboard
-    bool replacing = false;   // inside our own change: the old contents' release is part of it
-    int readingOurselves = 0; // GTK answers our own requests for our own contents in place
+    bool owning = false;       // our contents are on the clipboard
+    bool replacing = false;    // inside our own change: the old contents' release is part of it
+    int readingOurselves = 0;  // GTK answers our own requests for our own contents in place
     std::function<void(std::uint64_t)> onServed;
     gulong ownerChangeHandler = 0;
 };
@@ -51,9 +51,9 @@ struct GtkClipboard::Core {
 struct GtkClipboard::Served {
     std::weak_ptr<Core> core;
     std::uint64_t changeCount = 0;
-    std::vector<std::string> targets;      // offered, in order
-    std::optional<std::string> text;       // plain text, converted to whichever text target is asked
-    std::vector<Answer> answers;           // otherwise the bytes of each target, as captured
+    std::vector<std::string> targets;  // offered, in order
+    std::optional<std::string> text;   // plain text, converted to whichever text target is asked
+    std::vector<Answer> answers;       // otherwise the bytes of each target, as captured
 };
 
 namespace {
@@ -65,7 +65,8 @@ void serve(::GtkClipboard*, GtkSelectionData* data, guint index, gpointer conten
     } else if (index < served->answers.size()) {
         const auto& answer = served->answers[index];
         gtk_selection_data_set(data, gdk_atom_intern(answer.type.c_str(), FALSE), 8,
-                               reinterpret_cast<const guchar*>(answer.bytes.data()), static_cast<gint>(answer.bytes.size()));
+                               reinterpret_cast<const guchar*>(answer.bytes.data()),
+                               static_cast<gint>(answer.bytes.size()));
     }
     auto core = served->core.lock();
     if (core && core->readingOurselves == 0 && core->onServed) {
@@ -94,7 +95,8 @@ void ownerChanged(::GtkClipboard*, GdkEvent*, gpointer data) {
 
 GtkClipboard::GtkClipboard(MainLoop& loop) : loop_(loop), core_(std::make_shared<Core>()) {
     core_->clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-    core_->ownerChangeHandler = g_signal_connect(core_->clipboard, "owner-change", G_CALLBACK(ownerChanged), core_.get());
+    core_->ownerChangeHandler =
+        g_signal_connect(core_->clipboard, "owner-change", G_CALLBACK(ownerChanged), core_.get());
 }
 
 GtkClipboard::~GtkClipboard() { g_signal_handler_disconnect(core_->clipboard, core_->ownerChangeHandler); }
@@ -143,7 +145,8 @@ Task<std::optional<GtkClipboard::Answer>> GtkClipboard::read(std::string target)
                 const gint length = gtk_selection_data_get_length(data);
                 // Data in 16- or 32-bit units is stored as C longs on the client
                 // side and would not survive as bytes; contents are 8-bit.
-                if (length < 0 || (length > 0 && gtk_selection_data_get_format(data) != 8)) return (*done)(std::nullopt);
+                if (length < 0 || (length > 0 && gtk_selection_data_get_format(data) != 8))
+                    return (*done)(std::nullopt);
                 const auto* bytes = reinterpret_cast<const char*>(gtk_selection_data_get_data(data));
                 (*done)(Answer{atomName(gtk_selection_data_get_data_type(data)),
                                std::string(bytes ? bytes : "", static_cast<std::size_t>(length))});
@@ -171,7 +174,8 @@ void GtkClipboard::restore(const Snapshot& snapshot) {
     auto contents = std::make_unique<Served>();
     for (const auto& item : snapshot.items)
         for (const auto& [type, bytes] : item) {
-            if (std::find(contents->targets.begin(), contents->targets.end(), type) != contents->targets.end()) continue;
+            if (std::find(contents->targets.begin(), contents->targets.end(), type) != contents->targets.end())
+                continue;
             auto answered = answerTypes_.find(type);
             contents->targets.push_back(type);
             contents->answers.push_back({answered != answerTypes_.end() ? answered->second : type, bytes});
@@ -187,8 +191,11 @@ std::uint64_t GtkClipboard::take(std::unique_ptr<Served> contents) {
     core.replacing = true;
     if (contents->targets.empty()) {
         // Nothing to offer: the clipboard is left without an owner.
-        if (core.owning) gtk_clipboard_clear(core.clipboard);
-        else gtk_selection_owner_set_for_display(gdk_display_get_default(), nullptr, GDK_SELECTION_CLIPBOARD, GDK_CURRENT_TIME);
+        if (core.owning)
+            gtk_clipboard_clear(core.clipboard);
+        else
+            gtk_selection_owner_set_for_display(gdk_display_get_default(), nullptr, GDK_SELECTION_CLIPBOARD,
+                                                GDK_CURRENT_TIME);
         core.owning = false;
     } else {
         std::vector<GtkTargetEntry> entries;
@@ -196,7 +203,8 @@ std::uint64_t GtkClipboard::take(std::unique_ptr<Served> contents) {
             entries.push_back({const_cast<gchar*>(contents->targets[i].c_str()), 0, static_cast<guint>(i)});
         // GTK keeps the contents and hands them back to release() when they leave the clipboard.
         Served* served = contents.get();
-        if (gtk_clipboard_set_with_data(core.clipboard, entries.data(), static_cast<guint>(entries.size()), serve, release, served)) {
+        if (gtk_clipboard_set_with_data(core.clipboard, entries.data(), static_cast<guint>(entries.size()), serve,
+                                        release, served)) {
             contents.release();
             core.owning = true;
             // A clipboard manager may keep all of it once we are gone.

@@ -43,7 +43,7 @@ public:
 
 private:
     struct Answer {
-        std::string type;   // the type the owner answered with
+        std::string type;  // the type the owner answered with
         std::string bytes;
     };
     Task<std::optional<Answer>> read(std::string target);

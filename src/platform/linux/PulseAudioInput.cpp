@@ -24,9 +24,9 @@ extern "C" {
 namespace vell::platform {
 namespace {
 
-constexpr std::size_t samplesPerRead = PulseAudioInput::sampleRate / 100;   // 10 ms: bounds how long a stop waits
-constexpr std::size_t samplesPerLevel = PulseAudioInput::sampleRate / 10;   // 100 ms
-constexpr float silenceLevel = -160;  // dBFS reported for digital silence
+constexpr std::size_t samplesPerRead = PulseAudioInput::sampleRate / 100;  // 10 ms: bounds how long a stop waits
+constexpr std::size_t samplesPerLevel = PulseAudioInput::sampleRate / 10;  // 100 ms
+constexpr float silenceLevel = -160;                                       // dBFS reported for digital silence
 
 std::string ffmpegText(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
@@ -192,9 +192,7 @@ public:
 
     ~PulseCapture() override { finish(); }
 
-    double duration() const override {
-        return static_cast<double>(samples_.load()) / PulseAudioInput::sampleRate;
-    }
+    double duration() const override { return static_cast<double>(samples_.load()) / PulseAudioInput::sampleRate; }
     float averagePower() const override { return level_.load(); }
 
     void finish() override {
@@ -258,8 +256,8 @@ bool iterateUntil(pa_mainloop* loop, const std::function<bool()>& done, Deadline
 bool awaitOperation(pa_mainloop* loop, pa_operation* raw, Deadline deadline) {
     if (!raw) return false;
     std::unique_ptr<pa_operation, OperationDeleter> operation(raw);
-    return iterateUntil(loop, [&] { return pa_operation_get_state(operation.get()) != PA_OPERATION_RUNNING; },
-                        deadline);
+    return iterateUntil(
+        loop, [&] { return pa_operation_get_state(operation.get()) != PA_OPERATION_RUNNING; }, deadline);
 }
 
 std::optional<std::string> defaultSourceDescription() {
@@ -270,8 +268,11 @@ std::optional<std::string> defaultSourceDescription() {
     if (!context || pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
         return std::nullopt;
     const bool settled = iterateUntil(
-        loop.get(), [&] { return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context.get())) ||
-                                 pa_context_get_state(context.get()) == PA_CONTEXT_READY; },
+        loop.get(),
+        [&] {
+            return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context.get())) ||
+                   pa_context_get_state(context.get()) == PA_CONTEXT_READY;
+        },
         deadline);
     if (!settled || pa_context_get_state(context.get()) != PA_CONTEXT_READY) return std::nullopt;
 
@@ -312,8 +313,8 @@ std::unique_ptr<AudioInput::Capture> PulseAudioInput::record(const std::filesyst
     buffer.tlength = buffer.prebuf = buffer.minreq = static_cast<std::uint32_t>(-1);
     buffer.fragsize = static_cast<std::uint32_t>(samplesPerRead * sizeof(std::int16_t));
     int error = 0;
-    std::unique_ptr<pa_simple, SimpleDeleter> stream(
-        pa_simple_new(nullptr, "Vell", PA_STREAM_RECORD, nullptr, "Dictation", &sampleFormat, nullptr, &buffer, &error));
+    std::unique_ptr<pa_simple, SimpleDeleter> stream(pa_simple_new(
+        nullptr, "Vell", PA_STREAM_RECORD, nullptr, "Dictation", &sampleFormat, nullptr, &buffer, &error));
     if (!stream) throw Failure(std::string("The microphone cannot be opened: ") + pa_strerror(error));
 
     auto writer = std::make_unique<AacFileWriter>(file);

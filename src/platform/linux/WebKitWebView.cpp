@@ -16,23 +16,30 @@ constexpr const char* bridgeWorld = "vell-bridge";
 // crosses to the isolated world as JSON text in a DOM event.
 std::string pageShim(const std::string& name, const std::string& event) {
     return "(() => {\n"
-           "  const event = " + json(event).dump() + ";\n"
+           "  const event = " +
+           json(event).dump() +
+           ";\n"
            "  const handler = Object.freeze({ postMessage(body) {\n"
            "    const text = JSON.stringify(body === undefined ? null : body);\n"
            "    document.dispatchEvent(new CustomEvent(event, { detail: text }));\n"
            "  } });\n"
            "  const webkit = window.webkit || (window.webkit = {});\n"
            "  const handlers = webkit.messageHandlers || (webkit.messageHandlers = {});\n"
-           "  Object.defineProperty(handlers, " + json(name).dump() + ", { value: handler, enumerable: true });\n"
+           "  Object.defineProperty(handlers, " +
+           json(name).dump() +
+           ", { value: handler, enumerable: true });\n"
            "})();\n";
 }
 
 // Isolated world, top frame: stamps each relayed message with this frame's
 // address, which the page cannot forge here, and posts it to the handler.
 std::string isolatedRelay(const std::string& name, const std::string& event) {
-    return "document.addEventListener(" + json(event).dump() + ", (e) => {\n"
+    return "document.addEventListener(" + json(event).dump() +
+           ", (e) => {\n"
            "  if (typeof e.detail !== 'string') return;\n"
-           "  window.webkit.messageHandlers[" + json(name).dump() + "].postMessage(\n"
+           "  window.webkit.messageHandlers[" +
+           json(name).dump() +
+           "].postMessage(\n"
            "    { url: String(location.href), mainFrame: window === window.top, body: e.detail });\n"
            "}, true);\n";
 }
@@ -102,9 +109,9 @@ WebKitWebView::WebKitWebView(Options options) : cancellable_(g_cancellable_new()
     webkit_settings_set_enable_media_stream(settings_.get(), TRUE);
     webkit_settings_set_enable_mock_capture_devices(settings_.get(), options.mockCaptureDevices);
 
-    GtkWidget* view = GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(),
-                                              "user-content-manager", content_.get(), "settings", settings_.get(),
-                                              nullptr));
+    GtkWidget* view =
+        GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(), "user-content-manager",
+                                content_.get(), "settings", settings_.get(), nullptr));
     view_.reset(reinterpret_cast<::WebKitWebView*>(g_object_ref_sink(view)));
 
     g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), this);
@@ -134,9 +141,9 @@ void WebKitWebView::addScriptMessageHandler(const std::string& name) {
 
     WebKitUserScript* shim = webkit_user_script_new(pageShim(name, event).c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
                                                     WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    WebKitUserScript* relay = webkit_user_script_new_for_world(
-        isolatedRelay(name, event).c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, bridgeWorld, nullptr, nullptr);
+    WebKitUserScript* relay =
+        webkit_user_script_new_for_world(isolatedRelay(name, event).c_str(), WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                         WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, bridgeWorld, nullptr, nullptr);
     webkit_user_content_manager_add_script(content_.get(), relay);
     webkit_user_content_manager_add_script(content_.get(), shim);
     webkit_user_script_unref(relay);
@@ -228,8 +235,8 @@ bool WebKitWebView::isLoading() const { return webkit_web_view_is_loading(view_.
 
 // ---- signals ---------------------------------------------------------------------------
 
-gboolean WebKitWebView::onDecidePolicy(::WebKitWebView*, WebKitPolicyDecision* decision,
-                                       WebKitPolicyDecisionType type, gpointer data) {
+gboolean WebKitWebView::onDecidePolicy(::WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
+                                       gpointer data) {
     auto* self = static_cast<WebKitWebView*>(data);
     auto delegate = self->delegate_.lock();
     if (!delegate || type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
@@ -299,7 +306,8 @@ void WebKitWebView::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptR
         return;
     json parsed = json::parse(body->get<std::string>(), nullptr, false);
     if (parsed.is_discarded()) return;
-    delegate->didReceiveScriptMessage({handler->name, mainFrame->get<bool>(), nonEmpty(url->get<std::string>().c_str()), parsed});
+    delegate->didReceiveScriptMessage(
+        {handler->name, mainFrame->get<bool>(), nonEmpty(url->get<std::string>().c_str()), parsed});
 }
 
 }  // namespace vell::platform

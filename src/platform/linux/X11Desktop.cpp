@@ -1,7 +1,7 @@
 #include "platform/linux/X11Desktop.h"
 
-#include <X11/Xlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <gio/gdesktopappinfo.h>
 #include <gio/gio.h>
@@ -217,8 +217,8 @@ bool X11Desktop::accessibilityTrusted() {
     // Reachable: the accessibility bus launcher hands out its address.
     rawError = nullptr;
     VariantRef address(g_dbus_connection_call_sync(connection, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
-                                                   "GetAddress", nullptr, G_VARIANT_TYPE("(s)"),
-                                                   G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &rawError));
+                                                   "GetAddress", nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE,
+                                                   timeoutMs, nullptr, &rawError));
     error.reset(rawError);
     if (!address) return false;
     const char* text = nullptr;
@@ -227,10 +227,10 @@ bool X11Desktop::accessibilityTrusted() {
 
     // Enabled: toolkits expose their trees only while this is on.
     rawError = nullptr;
-    VariantRef enabled(g_dbus_connection_call_sync(
-        connection, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
-        g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE,
-        timeoutMs, nullptr, &rawError));
+    VariantRef enabled(
+        g_dbus_connection_call_sync(connection, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
+                                    "Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
+                                    G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &rawError));
     error.reset(rawError);
     if (!enabled) return false;
     GVariant* boxed = nullptr;

@@ -37,7 +37,8 @@ bool XTestKeyboard::sendPaste() {
     // (Control+Alt+V); lift every modifier key that is down.
     std::array<char, 32> keys{};
     XQueryKeymap(display, keys.data());
-    std::unique_ptr<XModifierKeymap, decltype(&XFreeModifiermap)> modifiers(XGetModifierMapping(display), XFreeModifiermap);
+    std::unique_ptr<XModifierKeymap, decltype(&XFreeModifiermap)> modifiers(XGetModifierMapping(display),
+                                                                            XFreeModifiermap);
     if (modifiers) {
         const int perModifier = modifiers->max_keypermod;
         for (int i = 0; i < 8 * perModifier; ++i) {

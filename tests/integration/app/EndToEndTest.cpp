@@ -55,8 +55,8 @@ constexpr double patience = 90;  // a loaded two-core machine may be slow; never
 
 fs::path scratchFolder(const std::string& name) {
     const char* session = std::getenv("VELL_SESSION_DIR");
-    fs::path dir = (session ? fs::path(session) : fs::temp_directory_path()) /
-                   ("e2e-" + name + "-" + std::to_string(::getpid()));
+    fs::path dir =
+        (session ? fs::path(session) : fs::temp_directory_path()) / ("e2e-" + name + "-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     return dir;
 }
@@ -138,14 +138,13 @@ struct World {
     explicit World(const fs::path& scratch)
         : service(scratch / "service"),
           loginItem(scratch / "vell", scratch / "config"),
-          store(std::make_shared<session::SessionStore>(scratch / "Vell", [this] {
-              return std::static_pointer_cast<session::SessionBridge>(webView);
-          })) {
+          store(std::make_shared<session::SessionStore>(
+              scratch / "Vell", [this] { return std::static_pointer_cast<session::SessionBridge>(webView); })) {
         auto view = std::make_unique<platform::WebKitWebView>(
             platform::WebKitWebView::Options{scratch / "WebKit", scratch / "cache", false});
         raw = view.get();
-        webView = session::PanelWebView::create(loop, std::move(view), {service.base(), service.base()},
-                                                [](std::string) {});
+        webView =
+            session::PanelWebView::create(loop, std::move(view), {service.base(), service.base()}, [](std::string) {});
         recogniser.emplace(*store, http, loop, service.base(), patience);
         fillService.emplace(*store, http, loop, service.base());
         controller = DictationController::create(
@@ -230,8 +229,8 @@ protected:
         return js("const e = document.getElementById(id); return !!e && !e.hidden", {{"id", id}}) == true;
     }
     void waitForBridge() {
-        ASSERT_TRUE(w->loop.runUntil(
-            [&] { return !w->raw->isLoading() && js("return !!window.__vellBridge") == true; }, patience))
+        ASSERT_TRUE(w->loop.runUntil([&] { return !w->raw->isLoading() && js("return !!window.__vellBridge") == true; },
+                                     patience))
             << "no web application at " << w->raw->currentURL().value_or("nothing");
     }
     json pageToken() { return js(std::string(session::PanelWebView::tokenScript)); }
@@ -534,7 +533,8 @@ TEST_F(EndToEnd, ANoteFromThePageFillsTheFrontFormAndUndoPutsTheOriginalsBack) {
 
     w->controller->undoLastFill();
     json undone;
-    EXPECT_TRUE(formValuesBecome(*form, [&](const json& v) { return v == before; }, undone))
+    EXPECT_TRUE(formValuesBecome(
+        *form, [&](const json& v) { return v == before; }, undone))
         << undone.dump() << " instead of " << before.dump();
 }
 

@@ -109,7 +109,7 @@ struct AudioFileFacts {
     AVCodecID codec = AV_CODEC_ID_NONE;
     int sampleRate = 0;
     int channels = 0;
-    double duration = -1;          // the container's, in seconds
+    double duration = -1;  // the container's, in seconds
     std::int64_t decodedSamples = 0;
     double loudestWindowDecibels = -160;  // RMS of the loudest 100 ms decoded
 };
@@ -118,9 +118,8 @@ inline AudioFileFacts inspect(const std::filesystem::path& file) {
     AudioFileFacts facts;
     AVFormatContext* format = nullptr;
     if (avformat_open_input(&format, file.c_str(), nullptr, nullptr) < 0) return facts;
-    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> owner(format, [](AVFormatContext* f) {
-        avformat_close_input(&f);
-    });
+    std::unique_ptr<AVFormatContext, void (*)(AVFormatContext*)> owner(
+        format, [](AVFormatContext* f) { avformat_close_input(&f); });
     if (avformat_find_stream_info(format, nullptr) < 0 || format->nb_streams != 1) return facts;
     facts.opened = true;
     facts.container = format->iformat->name;
@@ -131,8 +130,8 @@ inline AudioFileFacts inspect(const std::filesystem::path& file) {
     if (format->duration != AV_NOPTS_VALUE) facts.duration = static_cast<double>(format->duration) / AV_TIME_BASE;
 
     const AVCodec* decoder = avcodec_find_decoder(facts.codec);
-    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> codec(avcodec_alloc_context3(decoder),
-                                                                    [](AVCodecContext* c) { avcodec_free_context(&c); });
+    std::unique_ptr<AVCodecContext, void (*)(AVCodecContext*)> codec(
+        avcodec_alloc_context3(decoder), [](AVCodecContext* c) { avcodec_free_context(&c); });
     avcodec_parameters_to_context(codec.get(), stream->codecpar);
     if (avcodec_open2(codec.get(), decoder, nullptr) < 0) return facts;
     AVPacket* packet = av_packet_alloc();

@@ -55,8 +55,8 @@ protected:
 }  // namespace
 
 TEST_F(RecorderIntegrationTest, SpeechTakeIsSixteenKilohertzMonoAacWithTheCapturedDuration) {
-    const fs::path speech = speechFile("Please schedule the design review for Tuesday afternoon at three.",
-                                       scratch("speech.wav"));
+    const fs::path speech =
+        speechFile("Please schedule the design review for Tuesday afternoon at three.", scratch("speech.wav"));
     ASSERT_FALSE(speech.empty()) << "flite could not speak";
 
     const fs::path file = scratch("speech-take.m4a");
@@ -66,7 +66,8 @@ TEST_F(RecorderIntegrationTest, SpeechTakeIsSixteenKilohertzMonoAacWithTheCaptur
     ASSERT_TRUE(waitFor([&] {
         loudest = std::max(loudest, capture->averagePower());
         return capture->duration() >= 1.5 && loudest > -40;
-    })) << "no speech reached the microphone; loudest " << loudest;
+    })) << "no speech reached the microphone; loudest "
+        << loudest;
     capture->finish();
     const double captured = capture->duration();
 

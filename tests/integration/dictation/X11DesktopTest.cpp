@@ -7,8 +7,8 @@
 
 #include "platform/linux/X11Desktop.h"
 
-#include <X11/Xlib.h>
 #include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <signal.h>
 #include <spawn.h>
@@ -217,10 +217,10 @@ TEST_F(X11DesktopTest, OwnProcessId) { EXPECT_EQ(desktop.ownProcessId(), ::getpi
 TEST_F(X11DesktopTest, AccessibilityTrustFollowsTheAccessibilityBus) {
     EXPECT_TRUE(desktop.accessibilityTrusted());
     auto set = [](bool on) {
-        const std::string command =
-            std::string("gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus "
-                        "--method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<") +
-            (on ? "true" : "false") + ">' >/dev/null";
+        const std::string command = std::string(
+                                        "gdbus call --session --dest org.a11y.Bus --object-path /org/a11y/bus "
+                                        "--method org.freedesktop.DBus.Properties.Set org.a11y.Status IsEnabled '<") +
+                                    (on ? "true" : "false") + ">' >/dev/null";
         return std::system(command.c_str());
     };
     ASSERT_EQ(set(false), 0);

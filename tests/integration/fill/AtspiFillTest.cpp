@@ -29,8 +29,8 @@ struct Expected {
 
 std::string describe(const FillEngine::Field& f) {
     auto o = [](const std::optional<std::string>& s) { return s ? "\"" + *s + "\"" : std::string("-"); };
-    return f.id + " label=" + o(f.label) + " placeholder=" + o(f.placeholder) + " type=" + f.type + " near=" + o(f.near) +
-           " original=" + o(f.original);
+    return f.id + " label=" + o(f.label) + " placeholder=" + o(f.placeholder) + " type=" + f.type +
+           " near=" + o(f.near) + " original=" + o(f.original);
 }
 
 class AtspiFillTest : public ::testing::Test {
@@ -142,8 +142,8 @@ TEST_F(AtspiFillTest, ReadingTheApplicationsCacheGivesTheSameFieldsAsAskingEvery
 // Reads the form, writes one value and puts it back, all on a background
 // thread; then reads this program's own window the same way. Answers the
 // number of fields found in each.
-vell::Task<std::pair<std::size_t, std::size_t>> fillInTheBackground(vell::platform::MainLoop& loop,
-                                                                    FillEngine& engine, pid_t pid) {
+vell::Task<std::pair<std::size_t, std::size_t>> fillInTheBackground(vell::platform::MainLoop& loop, FillEngine& engine,
+                                                                    pid_t pid) {
     auto work = [&engine, pid] {
         std::vector<FillEngine::Field> fields;
         for (int attempt = 0; attempt < 100 && fields.size() < sampleForm.size(); ++attempt) {
@@ -236,9 +236,10 @@ TEST_F(AtspiFillTest, WritingToAStoppedTargetFailsQuicklyAndItCanBeRestoredOnceI
 namespace {
 
 std::optional<bool> accessibilityEnabled(GDBusConnection* bus) {
-    GVariant* reply = g_dbus_connection_call_sync(bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
-                                                  "Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"),
-                                                  G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
+    GVariant* reply =
+        g_dbus_connection_call_sync(bus, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
+                                    g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
+                                    G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr);
     if (!reply) return std::nullopt;
     GVariant* value = nullptr;
     g_variant_get(reply, "(v)", &value);

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "FakeSession.h"
 #include "fill/FillService.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/GlibMainLoop.h"
-#include "FakeSession.h"
 #include "session/Session.h"
 #include "support/RecordingHttpServer.h"
 
@@ -53,7 +53,8 @@ FillEngine::Field field(std::string id, std::optional<std::string> label, std::o
 TEST_F(FillServiceHttpTest, PostsTheExactBodyAndOnlyItsOwnHeaders) {
     server.answer({200, R"({"values":{"f0":"Ada","f1":"ada@example.com"},"unfilled":["phone"]})"});
 
-    auto result = send({field("f0", "Name", std::nullopt, std::nullopt), field("f1", std::nullopt, "", "E-mail \u2014 work")});
+    auto result =
+        send({field("f0", "Name", std::nullopt, std::nullopt), field("f1", std::nullopt, "", "E-mail \u2014 work")});
 
     auto* mapping = std::get_if<FillService::Mapping>(&result);
     ASSERT_TRUE(mapping);
@@ -63,9 +64,10 @@ TEST_F(FillServiceHttpTest, PostsTheExactBodyAndOnlyItsOwnHeaders) {
     ASSERT_EQ(received.size(), 1u);
     EXPECT_EQ(received[0].method, "POST");
     EXPECT_EQ(received[0].path, "/api/v1/fill");
-    EXPECT_EQ(received[0].body, "{\"fields\":[{\"id\":\"f0\",\"label\":\"Name\",\"type\":\"text\"},"
-                                "{\"id\":\"f1\",\"near\":\"E-mail \u2014 work\",\"placeholder\":\"\",\"type\":\"text\"}],"
-                                "\"transcript\":\"I am Ada, ada@example.com\"}");
+    EXPECT_EQ(received[0].body,
+              "{\"fields\":[{\"id\":\"f0\",\"label\":\"Name\",\"type\":\"text\"},"
+              "{\"id\":\"f1\",\"near\":\"E-mail \u2014 work\",\"placeholder\":\"\",\"type\":\"text\"}],"
+              "\"transcript\":\"I am Ada, ada@example.com\"}");
     const auto& headers = received[0].headers;
     auto header = [&](const char* name) {
         auto it = headers.find(name);

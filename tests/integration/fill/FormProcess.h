@@ -64,7 +64,8 @@ public:
                 buffer_.erase(0, end + 1);
                 return line;
             }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             if (left.count() <= 0) return std::nullopt;
             pollfd fd{output_, POLLIN, 0};
             if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;

@@ -33,7 +33,8 @@ gboolean own(gpointer) {
     std::vector<GtkTargetEntry> entries;
     for (guint i = 0; i < offers.size(); ++i) entries.push_back({const_cast<gchar*>(offers[i].target.c_str()), 0, i});
     GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-    if (!gtk_clipboard_set_with_data(clipboard, entries.data(), static_cast<guint>(entries.size()), serve, forget, nullptr)) {
+    if (!gtk_clipboard_set_with_data(clipboard, entries.data(), static_cast<guint>(entries.size()), serve, forget,
+                                     nullptr)) {
         g_printerr("clipboard tool: could not take the clipboard\n");
         exit(1);
     }
@@ -100,7 +101,9 @@ int main(int argc, char** argv) {
             const auto equals = offer.rfind('=');
             gchar* bytes = nullptr;
             gsize length = 0;
-            if (equals == std::string::npos || !g_file_get_contents(offer.substr(equals + 1).c_str(), &bytes, &length, nullptr)) return 2;
+            if (equals == std::string::npos ||
+                !g_file_get_contents(offer.substr(equals + 1).c_str(), &bytes, &length, nullptr))
+                return 2;
             offers.push_back({offer.substr(0, equals), std::string(bytes, length)});
             g_free(bytes);
         }

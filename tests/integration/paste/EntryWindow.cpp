@@ -33,7 +33,8 @@ gboolean onMapped(GtkWidget* window, GdkEvent*, gpointer) {
     GdkWindow* gdkWindow = gtk_widget_get_window(window);
     GdkDisplay* display = gdk_window_get_display(gdkWindow);
     gdk_x11_display_error_trap_push(display);
-    XSetInputFocus(gdk_x11_display_get_xdisplay(display), gdk_x11_window_get_xid(gdkWindow), RevertToParent, CurrentTime);
+    XSetInputFocus(gdk_x11_display_get_xdisplay(display), gdk_x11_window_get_xid(gdkWindow), RevertToParent,
+                   CurrentTime);
     gdk_x11_display_error_trap_pop_ignored(display);
     return FALSE;
 }

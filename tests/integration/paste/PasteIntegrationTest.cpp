@@ -24,7 +24,8 @@ const std::string html = "<meta charset=\"utf-8\"><b>bold</b> \u2014 <i>kept</i>
 // A 1x1 PNG: bytes that are not text (NULs, high bytes).
 const std::string png(
     "\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x01\0\0\0\x01\x08\x06\0\0\0\x1f\x15\xc4\x89\0\0\0\rIDATx\x9c"
-    "c\xf8\xcf\xc0\xf0\x1f\0\x05\0\x01\xff\x89\x99=\x1d\0\0\0\0IEND\xae" "B`\x82",
+    "c\xf8\xcf\xc0\xf0\x1f\0\x05\0\x01\xff\x89\x99=\x1d\0\0\0\0IEND\xae"
+    "B`\x82",
     70);
 
 // Holds a key down through XTest, as a person still holding the hotkey would.
@@ -77,9 +78,7 @@ protected:
     PasteScene scene;
 };
 
-TEST_F(PasteIntegrationTest, EntryInAnotherProgramGetsTheTextAndTheClipboardComesBackByteForByte) {
-    insertAndCheck();
-}
+TEST_F(PasteIntegrationTest, EntryInAnotherProgramGetsTheTextAndTheClipboardComesBackByteForByte) { insertAndCheck(); }
 
 TEST_F(PasteIntegrationTest, HeldAltDoesNotTurnThePasteIntoAnotherShortcut) {
     HeldKey alt(XK_Alt_L);

@@ -52,10 +52,13 @@ public:
             g_error_free(error);
             throw std::runtime_error("cannot start " + argv.front() + ": " + message);
         }
-        g_subprocess_wait_async(process_.get(), nullptr, [](GObject*, GAsyncResult*, gpointer flag) {
-            std::unique_ptr<std::shared_ptr<bool>> exited(static_cast<std::shared_ptr<bool>*>(flag));
-            **exited = true;
-        }, new std::shared_ptr<bool>(exited_));
+        g_subprocess_wait_async(
+            process_.get(), nullptr,
+            [](GObject*, GAsyncResult*, gpointer flag) {
+                std::unique_ptr<std::shared_ptr<bool>> exited(static_cast<std::shared_ptr<bool>*>(flag));
+                **exited = true;
+            },
+            new std::shared_ptr<bool>(exited_));
     }
     ~ChildProcess() {
         if (!*exited_) g_subprocess_send_signal(process_.get(), SIGTERM);

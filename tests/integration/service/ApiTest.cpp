@@ -11,7 +11,6 @@ using vell::test::RunningService;
 
 namespace {
 
-
 vell::service::Service::Options smallLimits() {
     vell::service::Service::Options options;
     options.maxAudioBytes = 256 * 1024;
@@ -23,8 +22,9 @@ vell::service::Service::Options smallLimits() {
 std::string messageOf(const httplib::Result& result) {
     if (!result) return {};
     json body = json::parse(result->body, nullptr, false);
-    return body.is_object() && body.contains("message") && body["message"].is_string() ? body["message"].get<std::string>()
-                                                                                        : std::string();
+    return body.is_object() && body.contains("message") && body["message"].is_string()
+               ? body["message"].get<std::string>()
+               : std::string();
 }
 
 std::string wavTone(double seconds) {
@@ -49,8 +49,8 @@ const char* const kContactFill = R"({"transcript": "my name is Ada Lovelace, pho
 TEST(ServiceApi, BothEndpointsRequireAValidBearerToken) {
     RunningService running(smallLimits());
     auto client = running.client();
-    for (const httplib::Headers& headers :
-         {httplib::Headers{}, RunningService::bearer("not-a-token"), httplib::Headers{{"Authorization", "Basic abc"}}}) {
+    for (const httplib::Headers& headers : {httplib::Headers{}, RunningService::bearer("not-a-token"),
+                                            httplib::Headers{{"Authorization", "Basic abc"}}}) {
         auto dictate = client.Post("/api/v1/dictate", headers, wavTone(0.5), "audio/m4a");
         ASSERT_TRUE(dictate);
         EXPECT_EQ(dictate->status, 401);
@@ -69,7 +69,8 @@ TEST(ServiceApi, AccessTokensExpireAndRefreshTokensRotate) {
     auto session = running.signIn();
     EXPECT_DOUBLE_EQ(session["expires_at"].get<double>(), running.now + 3600);
     auto token = session["access_token"].get<std::string>();
-    EXPECT_EQ(client.Post("/api/v1/fill", RunningService::bearer(token), kContactFill, "application/json")->status, 200);
+    EXPECT_EQ(client.Post("/api/v1/fill", RunningService::bearer(token), kContactFill, "application/json")->status,
+              200);
 
     running.now = running.now + 3601;
     auto expired = client.Post("/api/v1/fill", RunningService::bearer(token), kContactFill, "application/json");
@@ -83,16 +84,18 @@ TEST(ServiceApi, AccessTokensExpireAndRefreshTokensRotate) {
     EXPECT_NE(next["access_token"], session["access_token"]);
     EXPECT_NE(next["refresh_token"], session["refresh_token"]);
     EXPECT_EQ(next["email"], running.credentials.email);
-    EXPECT_EQ(client.Post("/api/v1/fill", RunningService::bearer(next["access_token"]), kContactFill, "application/json")
-                  ->status,
-              200);
+    EXPECT_EQ(
+        client.Post("/api/v1/fill", RunningService::bearer(next["access_token"]), kContactFill, "application/json")
+            ->status,
+        200);
 
     auto replayed = client.Post("/api/v1/auth/refresh", json{{"refresh_token", oldRefresh}}.dump(), "application/json");
     EXPECT_EQ(replayed->status, 401);
     EXPECT_FALSE(messageOf(replayed).empty());
-    EXPECT_EQ(client.Post("/api/v1/auth/refresh", json{{"refresh_token", next["refresh_token"]}}.dump(), "application/json")
-                  ->status,
-              200);
+    EXPECT_EQ(
+        client.Post("/api/v1/auth/refresh", json{{"refresh_token", next["refresh_token"]}}.dump(), "application/json")
+            ->status,
+        200);
 }
 
 TEST(ServiceApi, SignUpSignInAndWrongPasswords) {
@@ -102,14 +105,20 @@ TEST(ServiceApi, SignUpSignInAndWrongPasswords) {
                               "application/json");
     ASSERT_EQ(signUp->status, 200);
     EXPECT_EQ(json::parse(signUp->body)["email"], "grace@example.com");
-    EXPECT_EQ(client.Post("/api/v1/auth/signup", R"({"email":"grace@example.com","password":"cobol-rules"})",
-                          "application/json")->status, 401);
-    auto wrong = client.Post("/api/v1/auth/signin", R"({"email":"grace@example.com","password":"fortran"})",
-                             "application/json");
+    EXPECT_EQ(client
+                  .Post("/api/v1/auth/signup", R"({"email":"grace@example.com","password":"cobol-rules"})",
+                        "application/json")
+                  ->status,
+              401);
+    auto wrong =
+        client.Post("/api/v1/auth/signin", R"({"email":"grace@example.com","password":"fortran"})", "application/json");
     EXPECT_EQ(wrong->status, 401);
     EXPECT_EQ(messageOf(wrong), "Wrong e-mail or password.");
-    EXPECT_EQ(client.Post("/api/v1/auth/signin", R"({"email":"GRACE@example.com","password":"cobol-rules"})",
-                          "application/json")->status, 200);
+    EXPECT_EQ(client
+                  .Post("/api/v1/auth/signin", R"({"email":"GRACE@example.com","password":"cobol-rules"})",
+                        "application/json")
+                  ->status,
+              200);
 }
 
 TEST(ServiceApi, UploadsAboveTheLimitAnswer413) {
@@ -154,11 +163,11 @@ TEST(ServiceApi, MalformedFillRequestsAnswer400WithAMessage) {
     RunningService running(smallLimits());
     auto client = running.client();
     auto auth = RunningService::bearer(running.signIn()["access_token"]);
-    for (const char* body : {"{not json", "[]", "\"text\"", "{}", R"({"transcript": "hi"})",
-                             R"({"transcript": "hi", "fields": {}})", R"({"transcript": "hi", "fields": [1]})",
-                             R"({"transcript": "hi", "fields": [{"type": "text"}]})",
-                             R"({"transcript": "hi", "fields": [{"id": "a", "label": 3}]})",
-                             R"({"transcript": 5, "fields": []})", R"({"fields": []})"}) {
+    for (const char* body :
+         {"{not json", "[]", "\"text\"", "{}", R"({"transcript": "hi"})", R"({"transcript": "hi", "fields": {}})",
+          R"({"transcript": "hi", "fields": [1]})", R"({"transcript": "hi", "fields": [{"type": "text"}]})",
+          R"({"transcript": "hi", "fields": [{"id": "a", "label": 3}]})", R"({"transcript": 5, "fields": []})",
+          R"({"fields": []})"}) {
         auto result = client.Post("/api/v1/fill", auth, body, "application/json");
         ASSERT_TRUE(result) << body;
         EXPECT_EQ(result->status, 400) << body;
@@ -185,9 +194,10 @@ TEST(ServiceApi, FillFromTheAccountsOwnNoteOnly) {
     ASSERT_EQ(created->status, 201);
     std::string noteId = json::parse(created->body)["id"];
     json request = {{"noteId", noteId},
-                    {"fields", {{{"id", "f0"}, {"type", "text"}, {"label", "Full name"}},
-                                {{"id", "f1"}, {"type", "text"}, {"placeholder", "E-mail"}},
-                                {{"id", "f2"}, {"type", "text"}, {"near", "Postcode"}}}}};
+                    {"fields",
+                     {{{"id", "f0"}, {"type", "text"}, {"label", "Full name"}},
+                      {{"id", "f1"}, {"type", "text"}, {"placeholder", "E-mail"}},
+                      {{"id", "f2"}, {"type", "text"}, {"near", "Postcode"}}}}};
     auto filled = client.Post("/api/v1/fill", auth, request.dump(), "application/json");
     ASSERT_EQ(filled->status, 200);
     EXPECT_EQ(json::parse(filled->body), json::parse(R"({"values": {"f0": "Ada Lovelace", "f1": "ada@example.com"},
@@ -233,16 +243,16 @@ TEST(ServiceApi, RandomBodiesNeverBreakTheService) {
     for (int round = 0; round < 300; ++round) {
         std::string body = seeds[random() % std::size(seeds)];
         switch (random() % 3) {
-        case 0:  // random bytes
-            body.assign(random() % 8192, '\0');
-            for (auto& c : body) c = static_cast<char>(random());
-            break;
-        case 1:  // a seed with a few bytes flipped
-            for (int flips = 0; flips < 8 && !body.empty(); ++flips)
-                body[random() % body.size()] = static_cast<char>(random());
-            break;
-        default:  // a seed cut short
-            body.resize(body.empty() ? 0 : random() % body.size());
+            case 0:  // random bytes
+                body.assign(random() % 8192, '\0');
+                for (auto& c : body) c = static_cast<char>(random());
+                break;
+            case 1:  // a seed with a few bytes flipped
+                for (int flips = 0; flips < 8 && !body.empty(); ++flips)
+                    body[random() % body.size()] = static_cast<char>(random());
+                break;
+            default:  // a seed cut short
+                body.resize(body.empty() ? 0 : random() % body.size());
         }
         const char* path = random() % 2 ? "/api/v1/fill" : "/api/v1/dictate";
         auto result = client.Post(path, auth, body, types[random() % std::size(types)]);

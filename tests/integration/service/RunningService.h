@@ -43,9 +43,10 @@ public:
 
     // Signs the first account in and answers the session as JSON.
     nlohmann::json signIn() const {
-        auto result = client().Post("/api/v1/auth/signin",
-                                    nlohmann::json{{"email", credentials.email}, {"password", credentials.password}}.dump(),
-                                    "application/json");
+        auto result =
+            client().Post("/api/v1/auth/signin",
+                          nlohmann::json{{"email", credentials.email}, {"password", credentials.password}}.dump(),
+                          "application/json");
         if (!result || result->status != 200) throw std::runtime_error("sign-in failed");
         return nlohmann::json::parse(result->body);
     }

@@ -109,8 +109,8 @@ public:
             webkit_user_content_manager_register_script_message_handler(manager_.get(), "vell");
         }
         context_.reset(webkit_web_context_new_ephemeral());
-        view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(), "user-content-manager",
-                                             manager_.get(), nullptr));
+        view_ = WEBKIT_WEB_VIEW(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(),
+                                             "user-content-manager", manager_.get(), nullptr));
         g_signal_connect(view_, "decide-policy", G_CALLBACK(&Browser::onDecidePolicy), this);
         g_signal_connect(view_, "load-changed", G_CALLBACK(&Browser::onLoadChanged), this);
         window_ = gtk_offscreen_window_new();
@@ -139,7 +139,8 @@ public:
         if (!arguments.empty()) {
             GVariantBuilder builder;
             g_variant_builder_init(&builder, G_VARIANT_TYPE("a{sv}"));
-            for (auto& [name, value] : arguments) g_variant_builder_add(&builder, "{sv}", name.c_str(), g_variant_new_string(value.c_str()));
+            for (auto& [name, value] : arguments)
+                g_variant_builder_add(&builder, "{sv}", name.c_str(), g_variant_new_string(value.c_str()));
             args = g_variant_builder_end(&builder);
         }
         struct Call {
@@ -152,7 +153,8 @@ public:
             [](GObject* source, GAsyncResult* result, gpointer data) {
                 auto* call = static_cast<Call*>(data);
                 GError* error = nullptr;
-                JSCValue* value = webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
+                JSCValue* value =
+                    webkit_web_view_call_async_javascript_function_finish(WEBKIT_WEB_VIEW(source), result, &error);
                 if (!value) {
                     call->error = error ? error->message : "script failed";
                     g_clear_error(&error);
@@ -192,7 +194,8 @@ private:
     static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision, WebKitPolicyDecisionType type,
                                    Browser* self) {
         if (type != WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION) return FALSE;
-        auto* action = webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+        auto* action =
+            webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
         std::string uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
         if (uri.rfind("vell:", 0) != 0) return FALSE;
         self->blocked.push_back(uri);
@@ -306,8 +309,8 @@ TEST(ServiceWebApp, ConnectOpensAVellLinkCarryingTheSession) {
 
     // The desktop's session is its own: the page's token is a different one.
     EXPECT_NE(browser.run(kToken), fields["access_token"]);
-    auto refreshed = service.client().Post("/api/v1/auth/refresh", json{{"refresh_token", fields["refresh_token"]}}.dump(),
-                                           "application/json");
+    auto refreshed = service.client().Post("/api/v1/auth/refresh",
+                                           json{{"refresh_token", fields["refresh_token"]}}.dump(), "application/json");
     ASSERT_TRUE(refreshed);
     EXPECT_EQ(refreshed->status, 200);
     EXPECT_EQ(service.meStatus(browser.run(kToken)), 200);
@@ -322,9 +325,10 @@ TEST(ServiceWebApp, NoteButtonsPostFillAndInsertRequests) {
     EXPECT_TRUE(browser.visible("fill-note"));
     EXPECT_TRUE(browser.visible("insert-note"));
 
-    browser.run("document.getElementById('note-title').value = 'Contact';"
-                "document.getElementById('note-body').value = 'Name: Ada Lovelace\\nPhone: 555 0100';"
-                "document.getElementById('fill-note').click();");
+    browser.run(
+        "document.getElementById('note-title').value = 'Contact';"
+        "document.getElementById('note-body').value = 'Name: Ada Lovelace\\nPhone: 555 0100';"
+        "document.getElementById('fill-note').click();");
     ASSERT_TRUE(pumpUntil([&] { return !browser.messages.empty(); }));
     json fill = browser.messages.front();
     EXPECT_EQ(fill["verb"], "fillNote");
@@ -360,10 +364,12 @@ TEST(ServiceWebApp, WrongPasswordShowsTheServicesMessage) {
     ServiceProcess service(3600);
     Browser browser;
     browser.open(service.base() + "/app");
-    browser.run("document.getElementById('email').value = 'demo@vell.local';"
-                "document.getElementById('password').value = 'wrong password';"
-                "document.getElementById('auth-form').requestSubmit();");
-    ASSERT_TRUE(pumpUntil([&] { return browser.run("return document.getElementById('auth-error').textContent") != ""; }));
+    browser.run(
+        "document.getElementById('email').value = 'demo@vell.local';"
+        "document.getElementById('password').value = 'wrong password';"
+        "document.getElementById('auth-form').requestSubmit();");
+    ASSERT_TRUE(
+        pumpUntil([&] { return browser.run("return document.getElementById('auth-error').textContent") != ""; }));
     EXPECT_EQ(browser.run("return document.getElementById('auth-error').textContent"), "Wrong e-mail or password.");
     EXPECT_EQ(browser.run(kToken), json());
 }

@@ -186,7 +186,9 @@ TEST_F(PanelWebViewIntegration, TokenAndEmailComeThroughTheBridgeWithTheFixedUse
     auto email = panel->bridgeEmail();
     EXPECT_EQ(finish(email), "ada@example.com");
     for (auto [script, expected] : {std::pair<std::string, std::optional<std::string>>{"document.title", "app"},
-                                    {"''", ""}, {"42", std::nullopt}, {"throw new Error('x')", std::nullopt},
+                                    {"''", ""},
+                                    {"42", std::nullopt},
+                                    {"throw new Error('x')", std::nullopt},
                                     {"undefined", std::nullopt}}) {
         auto value = panel->evalForDebug(script);
         EXPECT_EQ(finish(value), expected) << script;
@@ -275,7 +277,8 @@ TEST_F(PanelWebViewIntegration, ACrossOriginFrameCannotReachTheHandler) {
     std::string page = std::string(tokenBridge) + R"(<script>
       window.__frame = null;
       addEventListener("message", (e) => { window.__frame = e.data; });
-    </script><iframe src=")" + other.baseURL() + R"(/frame"></iframe>)";
+    </script><iframe src=")" +
+                       other.baseURL() + R"(/frame"></iframe>)";
     open(page);
     ASSERT_TRUE(loop.runUntil([&] { return js("window.__frame").is_string(); }, patience));
     auto tries = js("window.__frame").get<std::string>();
@@ -324,7 +327,8 @@ TEST_F(PanelWebViewIntegration, LinksToOtherSitesAndNewWindowsGoToTheDefaultBrow
     js("document.getElementById('blank').click(); ''");
     ASSERT_TRUE(loop.runUntil([&] { return opened.size() >= 3; }, patience));
     loop.runFor(0.5);
-    EXPECT_EQ(opened, (std::vector<std::string>{elsewhere, "http://docs.example.org/popup", "http://docs.example.org/blank"}));
+    EXPECT_EQ(opened,
+              (std::vector<std::string>{elsewhere, "http://docs.example.org/popup", "http://docs.example.org/blank"}));
     EXPECT_EQ(raw->currentURL(), app);
     EXPECT_EQ(js("document.title"), json("app")) << "the page stayed";
 }

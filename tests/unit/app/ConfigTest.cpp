@@ -19,13 +19,13 @@ TEST(ConfigLookupTest, PresentNonEmptyStringWins) {
 }
 
 TEST(ConfigLookupTest, EverythingElseFallsBack) {
-    EXPECT_EQ(Config::lookup(json::object(), "VellAPIBase", "d"), "d");                        // absent
-    EXPECT_EQ(Config::lookup(json{{"VellAPIBase", ""}}, "VellAPIBase", "d"), "d");              // empty
-    EXPECT_EQ(Config::lookup(json{{"VellSupabaseURL", 42}}, "VellSupabaseURL", "d"), "d");      // a number
-    EXPECT_EQ(Config::lookup(json{{"VellSupabaseURL", true}}, "VellSupabaseURL", "d"), "d");    // a boolean
-    EXPECT_EQ(Config::lookup(json{{"VellSupabaseURL", nullptr}}, "VellSupabaseURL", "d"), "d"); // null
+    EXPECT_EQ(Config::lookup(json::object(), "VellAPIBase", "d"), "d");                          // absent
+    EXPECT_EQ(Config::lookup(json{{"VellAPIBase", ""}}, "VellAPIBase", "d"), "d");               // empty
+    EXPECT_EQ(Config::lookup(json{{"VellSupabaseURL", 42}}, "VellSupabaseURL", "d"), "d");       // a number
+    EXPECT_EQ(Config::lookup(json{{"VellSupabaseURL", true}}, "VellSupabaseURL", "d"), "d");     // a boolean
+    EXPECT_EQ(Config::lookup(json{{"VellSupabaseURL", nullptr}}, "VellSupabaseURL", "d"), "d");  // null
     EXPECT_EQ(Config::lookup(json{{"VellAPIBase", json::array({"x"})}}, "VellAPIBase", "d"), "d");
-    EXPECT_EQ(Config::lookup(json::array(), "VellAPIBase", "d"), "d");                          // not a dictionary
+    EXPECT_EQ(Config::lookup(json::array(), "VellAPIBase", "d"), "d");  // not a dictionary
 }
 
 TEST(ConfigLookupTest, NoTrimmingOneSpaceCountsAsSet) {
@@ -33,7 +33,9 @@ TEST(ConfigLookupTest, NoTrimmingOneSpaceCountsAsSet) {
     EXPECT_EQ(Config::lookup(json{{"VellAPIBase", " http://x "}}, "VellAPIBase", "d"), " http://x ");
 }
 
-TEST(ConfigLookupTest, AbsentAnonKeyIsEmpty) { EXPECT_EQ(Config::lookup(json::object(), "VellSupabaseAnonKey", ""), ""); }
+TEST(ConfigLookupTest, AbsentAnonKeyIsEmpty) {
+    EXPECT_EQ(Config::lookup(json::object(), "VellSupabaseAnonKey", ""), "");
+}
 
 TEST(LaunchModeTest, SelfTestAnywhereInTheArgumentList) {
     std::array<const char*, 4> args{"vell", "vell://auth", "--selftest", "x"};

@@ -28,9 +28,9 @@ protected:
 };
 
 TEST_F(DeploymentFileTest, UnusableValuesFallBackToTheBuiltInDefaults) {
-    EXPECT_EQ(Config::apiBase(), Config::defaultAPIBase);         // empty string
-    EXPECT_EQ(Config::supabaseURL(), Config::defaultSupabaseURL); // a number
-    EXPECT_EQ(Config::supabaseAnonKey(), "");                     // absent
+    EXPECT_EQ(Config::apiBase(), Config::defaultAPIBase);          // empty string
+    EXPECT_EQ(Config::supabaseURL(), Config::defaultSupabaseURL);  // a number
+    EXPECT_EQ(Config::supabaseAnonKey(), "");                      // absent
     EXPECT_EQ(Config::info("Other", "fallback"), " ");
 }
 

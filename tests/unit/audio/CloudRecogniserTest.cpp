@@ -3,18 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <random>
 #include <set>
-#include <unistd.h>
 
+#include "FakeSession.h"
 #include "RecordingHttpServer.h"
 #include "VirtualLoop.h"
 #include "audio/CloudRecogniser.h"
 #include "platform/linux/CurlHttpClient.h"
-#include "FakeSession.h"
 #include "session/Session.h"
 
 namespace fs = std::filesystem;
@@ -102,7 +102,7 @@ TEST_F(CloudRecogniserTest, RequestCarriesTheRawFileWithExactlyOurHeaders) {
     std::set<std::string> names;
     for (const auto& [name, value] : request.headers) names.insert(name);
     const std::set<std::string> expected{"Authorization", "Content-Type", "Content-Length", "Host",
-                                         "REMOTE_ADDR", "REMOTE_PORT", "LOCAL_ADDR", "LOCAL_PORT"};
+                                         "REMOTE_ADDR",   "REMOTE_PORT",  "LOCAL_ADDR",     "LOCAL_PORT"};
     for (const auto& name : names) EXPECT_TRUE(expected.count(name)) << "unexpected header " << name;
     EXPECT_EQ(request.headers.find("Content-Length")->second, std::to_string(audioBytes.size()));
 }

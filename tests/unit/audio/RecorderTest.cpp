@@ -44,7 +44,8 @@ TEST_F(RecorderTest, TakeGoesToAFreshlyNamedFileInTheTemporaryDirectory) {
     ASSERT_EQ(input.takes().size(), 1u);
     const fs::path file = input.latest().file;
     EXPECT_EQ(file.parent_path(), input.temporaryDirectory());
-    static const std::regex name("vell-dictation-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.m4a");
+    static const std::regex name(
+        "vell-dictation-[0-9A-F]{8}-[0-9A-F]{4}-4[0-9A-F]{3}-[89AB][0-9A-F]{3}-[0-9A-F]{12}\\.m4a");
     EXPECT_TRUE(std::regex_match(file.filename().string(), name)) << file;
     EXPECT_TRUE(recorder.isRecording());
 }

@@ -50,7 +50,9 @@ TEST(ChangeSignalTest, SubscriptionEndsWithItsHandleAndMayEndDuringASignal) {
     EXPECT_EQ(first, 1);
     EXPECT_EQ(second, 0);
 
-    { auto scoped = signal.subscribe([&] { ++second; }); }
+    {
+        auto scoped = signal.subscribe([&] { ++second; });
+    }
     signal.send();
     EXPECT_EQ(first, 2);
     EXPECT_EQ(second, 0);

@@ -39,8 +39,8 @@ protected:
     }
 
     Controller& make() {
-        controller = Controller::create({loop, recorder, recogniser, fillEngine, fillService, paste, session, desktop,
-                                         clipboard, loginItem});
+        controller = Controller::create(
+            {loop, recorder, recogniser, fillEngine, fillService, paste, session, desktop, clipboard, loginItem});
         return *controller;
     }
 

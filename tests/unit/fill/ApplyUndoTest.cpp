@@ -26,7 +26,8 @@ struct ApplyUndoTest : ::testing::Test {
         name->set(Accessibility::Attribute::value, "old name");
         phone->set(Accessibility::Attribute::placeholder, "Phone");
         city->fail(Accessibility::Attribute::value, Accessibility::noValue);
-        ax.addApplication(pid, FakeAccessibility::window({name, phone, FakeAccessibility::staticText("City"), city, bare}));
+        ax.addApplication(pid,
+                          FakeAccessibility::window({name, phone, FakeAccessibility::staticText("City"), city, bare}));
         fields = engine.enumerate(pid, 40);
         ASSERT_EQ(fields.size(), 4u);
         ax.clearLog();
@@ -52,8 +53,8 @@ TEST_F(ApplyUndoTest, WritesInFieldOrderAndTellsExactFromReformattedFromRefused)
     phone->keep = [](const std::string& v) { return v.substr(0, 3) + " " + v.substr(3); };
     city->writeStatus = Accessibility::failure;
 
-    auto outcomes = engine.apply({{"f3", "bare value"}, {"f2", "Lyon"}, {"f1", "5551234"}, {"f0", "Ada"}, {"f9", "x"}},
-                                 fields);
+    auto outcomes =
+        engine.apply({{"f3", "bare value"}, {"f2", "Lyon"}, {"f1", "5551234"}, {"f0", "Ada"}, {"f9", "x"}}, fields);
 
     EXPECT_EQ(outcomes, (std::vector<Outcome>{{"Name", "Ada", Applied::applied},
                                               {"Phone", "5551234", Applied::check},

@@ -13,14 +13,16 @@ TEST(SensitiveLabel, MatchesSecretsAnywhereAndShortWordsOnlyWhole) {
         bool sensitive;
     };
     const Case cases[] = {
-        {"Card number", true},    {"CVV", true},          {"One-time code", true}, {"API key", true},
-        {"Your PIN", true},       {"Access token", true}, {"Secretary", true},     {"Passwords", true},
-        {"PASSCODE", true},       {"passphrase", true},   {"Enter OTP", true},     {"SSN", true},
-        {"cardnumber", true},     {"onetime", true},      {"apikey", true},        {"CVC2", true},
-        {"Aadhaar no.", true},    {"tokens", true},       {"pin", true},           {"PIN-code", true},
-        {"Spinner speed", false}, {"Opinion", false},     {"Shipping", false},     {"Name", false},
-        {"Email", false},         {"otpauth", false},     {"lessn", false},        {"Notes", false},
-        {"", false},
+        {"Card number", true}, {"CVV", true},         {"One-time code", true},
+        {"API key", true},     {"Your PIN", true},    {"Access token", true},
+        {"Secretary", true},   {"Passwords", true},   {"PASSCODE", true},
+        {"passphrase", true},  {"Enter OTP", true},   {"SSN", true},
+        {"cardnumber", true},  {"onetime", true},     {"apikey", true},
+        {"CVC2", true},        {"Aadhaar no.", true}, {"tokens", true},
+        {"pin", true},         {"PIN-code", true},    {"Spinner speed", false},
+        {"Opinion", false},    {"Shipping", false},   {"Name", false},
+        {"Email", false},      {"otpauth", false},    {"lessn", false},
+        {"Notes", false},      {"", false},
     };
     for (const auto& c : cases) EXPECT_EQ(FieldText::isSensitive(c.text), c.sensitive) << c.text;
 }

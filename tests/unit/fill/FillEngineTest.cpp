@@ -151,10 +151,10 @@ TEST_F(FillEngineTest, NotSettableInputIsLeftOutButItsChildrenAreStillWalked) {
 TEST_F(FillEngineTest, BlankCaptionsKeepTheNearTextButALineBreakReplacesIt) {
     auto first = FakeAccessibility::input("first");
     auto second = FakeAccessibility::input("second");
-    ax.addApplication(pid, FakeAccessibility::window({FakeAccessibility::staticText("City"),
-                                                      FakeAccessibility::staticText(" \t\u00A0 "), first,
-                                                      FakeAccessibility::staticText("Zip"),
-                                                      FakeAccessibility::staticText("\n"), second}));
+    ax.addApplication(pid,
+                      FakeAccessibility::window(
+                          {FakeAccessibility::staticText("City"), FakeAccessibility::staticText(" \t\u00A0 "), first,
+                           FakeAccessibility::staticText("Zip"), FakeAccessibility::staticText("\n"), second}));
 
     auto fields = enumerate();
 
@@ -196,7 +196,8 @@ TEST_F(FillEngineTest, StopsAtMaxFieldsInBreadthFirstOrder) {
     std::vector<FakeAccessibility::NodeRef> groups;
     for (int g = 0; g < 6; ++g) {
         std::vector<FakeAccessibility::NodeRef> inputs;
-        for (int i = 0; i < 10; ++i) inputs.push_back(FakeAccessibility::labelled("Field " + std::to_string(g * 10 + i)));
+        for (int i = 0; i < 10; ++i)
+            inputs.push_back(FakeAccessibility::labelled("Field " + std::to_string(g * 10 + i)));
         groups.push_back(FakeAccessibility::group(inputs));
     }
     ax.addApplication(pid, FakeAccessibility::window(groups));
@@ -282,21 +283,21 @@ TEST_F(FillEngineTest, AHungApplicationIsNotAskedForItsWindowsAgain) {
 }
 
 TEST_F(FillEngineTest, DiagnoseReportsTheReadCodesAndWindowCount) {
-    auto app = ax.addApplication(pid, std::vector<FakeAccessibility::NodeRef>{FakeAccessibility::window({}),
-                                                                              FakeAccessibility::window({})});
+    auto app = ax.addApplication(
+        pid, std::vector<FakeAccessibility::NodeRef>{FakeAccessibility::window({}), FakeAccessibility::window({})});
     EXPECT_EQ(engine.diagnose(pid),
               (std::map<std::string, int>{{"focusedWindowErr", 0}, {"windowsErr", 0}, {"windowCount", 2}}));
 
     app->fail(Attribute::focusedWindow, Accessibility::noValue);
     app->set(Attribute::windows, std::vector<vell::platform::ElementRef>{});
-    EXPECT_EQ(engine.diagnose(pid), (std::map<std::string, int>{{"focusedWindowErr", Accessibility::noValue},
-                                                               {"windowsErr", 0},
-                                                               {"windowCount", 0}}));
+    EXPECT_EQ(engine.diagnose(pid),
+              (std::map<std::string, int>{
+                  {"focusedWindowErr", Accessibility::noValue}, {"windowsErr", 0}, {"windowCount", 0}}));
 
     app->fail(Attribute::windows, Accessibility::cannotComplete);
     EXPECT_EQ(engine.diagnose(pid), (std::map<std::string, int>{{"focusedWindowErr", Accessibility::noValue},
-                                                               {"windowsErr", Accessibility::cannotComplete},
-                                                               {"windowCount", -1}}));
+                                                                {"windowsErr", Accessibility::cannotComplete},
+                                                                {"windowCount", -1}}));
 
     app->set(Attribute::windows, std::string("not a list"));
     EXPECT_EQ(engine.diagnose(pid).at("windowCount"), -1);

@@ -4,8 +4,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "platform/HttpClient.h"
 #include "FakeSession.h"
+#include "platform/HttpClient.h"
 #include "session/Session.h"
 #include "support/VirtualLoop.h"
 

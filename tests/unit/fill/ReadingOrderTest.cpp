@@ -27,6 +27,7 @@ TEST(ReadingOrder, TreeOrderIsKeptWhenAnyBoxIsUnknownOrBoxesTie) {
 }
 
 TEST(ReadingOrder, ColumnsOfOneRowReadLeftToRight) {
-    Boxes boxes{ScreenBox{300, 0, 50, 20}, ScreenBox{0, 2, 50, 16}, ScreenBox{150, 0, 50, 25}, ScreenBox{0, 40, 50, 20}};
+    Boxes boxes{ScreenBox{300, 0, 50, 20}, ScreenBox{0, 2, 50, 16}, ScreenBox{150, 0, 50, 25},
+                ScreenBox{0, 40, 50, 20}};
     EXPECT_EQ(readingOrder(boxes), (Order{1, 2, 0, 3}));
 }

@@ -61,7 +61,6 @@ TEST(AudioDecoder, SurvivesRandomBytes) {
         try {
             AudioDecoder::decode(bytes, 10);
         } catch (const AudioDecoder::Unreadable&) {
-        } catch (const AudioDecoder::TooLong&) {
-        }
+        } catch (const AudioDecoder::TooLong&) {}
     }
 }

@@ -25,10 +25,14 @@ std::vector<FieldMapper::Field> shippingForm() {
 }
 
 std::vector<FieldMapper::Field> jobApplication() {
-    return {labelled("f0", "Full name"),           labelled("f1", "Email address"),
-            labelled("f2", "Phone number"),        labelled("f3", "Current employer"),
-            labelled("f4", "Job title"),           labelled("f5", "LinkedIn or portfolio URL"),
-            labelled("f6", "Salary expectations"), labelled("f7", "Start date"),
+    return {labelled("f0", "Full name"),
+            labelled("f1", "Email address"),
+            labelled("f2", "Phone number"),
+            labelled("f3", "Current employer"),
+            labelled("f4", "Job title"),
+            labelled("f5", "LinkedIn or portfolio URL"),
+            labelled("f6", "Salary expectations"),
+            labelled("f7", "Start date"),
             labelled("f8", "Cover letter", "textarea")};
 }
 
@@ -38,18 +42,17 @@ TEST(FieldMapper, ContactFormFromTypedSentences) {
     auto mapping = FieldMapper().map(
         "My name is Ada Lovelace, email ada at example dot com, phone is 555 0100. Notes: please call after five.",
         contactForm());
-    EXPECT_EQ(mapping.values, (Values{{"f0", "Ada Lovelace"},
-                                      {"f1", "ada@example.com"},
-                                      {"f2", "555 0100"},
-                                      {"f3", "please call after five."}}));
+    EXPECT_EQ(
+        mapping.values,
+        (Values{
+            {"f0", "Ada Lovelace"}, {"f1", "ada@example.com"}, {"f2", "555 0100"}, {"f3", "please call after five."}}));
     EXPECT_TRUE(mapping.unfilled.empty());
 }
 
 TEST(FieldMapper, ContactFormFromRecognisedSpeech) {
     // What the recogniser produces: lower case, no punctuation, numbers as words.
     auto mapping = FieldMapper().map(
-        "my name is ada lovelace email ada at example dot com phone is five five five zero one hundred",
-        contactForm());
+        "my name is ada lovelace email ada at example dot com phone is five five five zero one hundred", contactForm());
     EXPECT_EQ(mapping.values, (Values{{"f0", "Ada Lovelace"}, {"f1", "ada@example.com"}, {"f2", "5550100"}}));
     EXPECT_EQ(mapping.unfilled, Labels{"Message"});
 }
@@ -101,7 +104,8 @@ TEST(FieldMapper, JobApplicationWithOwnLabelsAsKeys) {
 }
 
 TEST(FieldMapper, NoteWithOneStatementPerLine) {
-    std::string note = "Name: Ada Lovelace\nE-mail: ada@example.com\nNotes: leave it with the phone company, not the city office\n";
+    std::string note =
+        "Name: Ada Lovelace\nE-mail: ada@example.com\nNotes: leave it with the phone company, not the city office\n";
     auto mapping = FieldMapper().map(note, contactForm());
     EXPECT_EQ(mapping.values, (Values{{"f0", "Ada Lovelace"},
                                       {"f1", "ada@example.com"},
@@ -110,8 +114,8 @@ TEST(FieldMapper, NoteWithOneStatementPerLine) {
 }
 
 TEST(FieldMapper, NamesSplitAndJoinAcrossFields) {
-    auto split = FieldMapper().map("my name is ada king lovelace",
-                                   {labelled("a", "Given name"), labelled("b", "Family name")});
+    auto split =
+        FieldMapper().map("my name is ada king lovelace", {labelled("a", "Given name"), labelled("b", "Family name")});
     EXPECT_EQ(split.values, (Values{{"a", "Ada"}, {"b", "Lovelace"}}));
 
     auto joined = FieldMapper().map("first name ada last name lovelace", {labelled("a", "Your name")});
@@ -147,7 +151,8 @@ TEST(FieldMapper, UnfilledNamesFieldsByLabelPlaceholderNearOrId) {
 }
 
 TEST(FieldMapper, KeyWordsInsideValuesDoNotStartNewStatements) {
-    auto mapping = FieldMapper().map("company is the Phone Company.", {labelled("a", "Company"), labelled("b", "Phone")});
+    auto mapping =
+        FieldMapper().map("company is the Phone Company.", {labelled("a", "Company"), labelled("b", "Phone")});
     EXPECT_EQ(mapping.values, (Values{{"a", "the Phone Company"}}));
     EXPECT_EQ(mapping.unfilled, Labels{"Phone"});
 }
@@ -181,8 +186,8 @@ TEST(FieldMapper, IntroducingOneselfNamesOnlyPeople) {
 }
 
 TEST(FieldMapper, StreetNamesKeepTheWordStreet) {
-    auto mapping = FieldMapper().map("the address is twelve main street london",
-                                     {labelled("a", "Street"), labelled("b", "City")});
+    auto mapping =
+        FieldMapper().map("the address is twelve main street london", {labelled("a", "Street"), labelled("b", "City")});
     EXPECT_EQ(mapping.values, (Values{{"a", "12 Main Street London"}}));
     EXPECT_EQ(mapping.unfilled, Labels{"City"});
 }

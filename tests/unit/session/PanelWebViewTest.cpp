@@ -46,8 +46,10 @@ protected:
 };
 
 TEST_F(PanelWebViewTest, CreationSetsTheUserAgentAndHandlerAndLoadsTheStartPage) {
-    EXPECT_EQ(record->userAgents, std::vector<std::string>{
-        "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 (KHTML, like Gecko) VellMac/0.3"});
+    EXPECT_EQ(
+        record->userAgents,
+        std::vector<std::string>{
+            "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 (KHTML, like Gecko) VellMac/0.3"});
     EXPECT_EQ(record->handlers, std::vector<std::string>{"vell"});
     ASSERT_EQ(record->loads.size(), 1u);
     EXPECT_EQ(record->loads[0].url, "http://127.0.0.1:8123/app");
@@ -125,10 +127,14 @@ TEST_F(PanelWebViewTest, AdoptTriesEightTimesWithPausesOf0_9Seconds) {
     int round = 0;
     record->respond = [&](auto&) -> WebView::ScriptResult {
         switch (round++ % 4) {
-            case 0: return json(false);
-            case 1: return json("true");
-            case 2: return std::nullopt;
-            default: return json(1);
+            case 0:
+                return json(false);
+            case 1:
+                return json("true");
+            case 2:
+                return std::nullopt;
+            default:
+                return json(1);
         }
     };
     panel->adopt("access", "refresh", 1700000000.0);
@@ -179,8 +185,11 @@ TEST_F(PanelWebViewTest, AnOpenScriptDoesNotKeepThePanelAlive) {
 
 TEST_F(PanelWebViewTest, EvalForDebugYieldsOnlyStrings) {
     const std::pair<WebView::ScriptResult, std::optional<std::string>> cases[] = {
-        {json("https://x/app"), "https://x/app"}, {json(""), ""}, {json(3), std::nullopt},
-        {json(nullptr), std::nullopt},           {std::nullopt, std::nullopt}};
+        {json("https://x/app"), "https://x/app"},
+        {json(""), ""},
+        {json(3), std::nullopt},
+        {json(nullptr), std::nullopt},
+        {std::nullopt, std::nullopt}};
     for (auto& [result, expected] : cases) {
         record->respond = [result](auto&) { return result; };
         auto value = panel->evalForDebug("location.href");

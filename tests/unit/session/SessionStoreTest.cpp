@@ -5,9 +5,9 @@
 
 #include <atomic>
 #include <cstdlib>
-#include <thread>
 #include <fstream>
 #include <sstream>
+#include <thread>
 
 #include "FakeSessionBridge.h"
 
