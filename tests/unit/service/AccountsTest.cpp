@@ -79,12 +79,14 @@ TEST_F(AccountsTest, SessionsEndWithTheirHandOffsWhicheverWayTheyEnd) {
     };
     const Case cases[] = {
         {"sign-out by access token", [](Accounts& a, auto&, auto& current) { a.signOut(current.accessToken); }},
-        {"sign-out by refresh token", [](Accounts& a, auto&, auto& current) { a.signOutByRefresh(current.refreshToken); }},
+        {"sign-out by refresh token",
+         [](Accounts& a, auto&, auto& current) { a.signOutByRefresh(current.refreshToken); }},
         {"a retired refresh token comes back",
          [](Accounts& a, auto& first, auto&) { EXPECT_THROW(a.refresh(first.refreshToken), Accounts::Refused); }},
     };
     for (auto& c : cases) {
-        auto first = accounts.signUp(std::string("ada+") + std::to_string(&c - cases) + "@example.com", "correct horse");
+        auto first =
+            accounts.signUp(std::string("ada+") + std::to_string(&c - cases) + "@example.com", "correct horse");
         auto current = accounts.refresh(first.refreshToken);
         auto parent = accounts.authenticate(current.accessToken);
         auto desktop = accounts.startSession(parent->accountId, parent->sessionId);
