@@ -7,17 +7,14 @@
 #include "TrayHosts.h"
 #include "X11Keys.h"
 
-#include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
 #include <vector>
-
-extern char** environ;
 
 namespace {
 
@@ -28,30 +25,17 @@ struct Report {
     int status = -1;
 };
 
-// Runs the program with the extra environment entries; its standard output and exit status.
+// Runs the program with extra environment entries ("NAME=value", no spaces or quotes).
 Report selfTest(const std::vector<std::string>& environment = {}) {
-    std::vector<char*> env;
-    for (const auto& entry : environment) env.push_back(const_cast<char*>(entry.c_str()));
-    for (char** entry = environ; *entry; ++entry) env.push_back(*entry);
-    env.push_back(nullptr);
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return {};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeFds[0]);
-    char* argv[] = {const_cast<char*>(VELL_PROGRAM), const_cast<char*>("--selftest"), nullptr};
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, VELL_PROGRAM, &actions, nullptr, argv, env.data());
-    posix_spawn_file_actions_destroy(&actions);
-    close(pipeFds[1]);
-    Report run;
+    std::string command = "env";
+    for (const auto& entry : environment) command += " " + entry;
+    Report report;
+    FILE* out = popen((command + " " VELL_PROGRAM " --selftest").c_str(), "r");
     char buffer[4096];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) run.output.append(buffer, n);
-    close(pipeFds[0]);
-    int status = 0;
-    if (spawned == 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status)) run.status = WEXITSTATUS(status);
-    return run;
+    for (std::size_t n; out && (n = fread(buffer, 1, sizeof buffer, out)) > 0;) report.output.append(buffer, n);
+    const int status = out ? pclose(out) : -1;
+    if (status != -1 && WIFEXITED(status)) report.status = WEXITSTATUS(status);
+    return report;
 }
 
 fs::path scratch(const std::string& name) {
