@@ -196,8 +196,9 @@ struct TrayStatusItem::Impl {
                 if (error) g_error_free(error);
                 if (cancelled) return;  // the item is gone
                 auto* impl = static_cast<Impl*>(self);
+                // A watcher that refuses the item leaves it to an XEmbed tray.
                 impl->registered = reply != nullptr;
-                if (impl->registered) impl->hideXEmbed();
+                impl->registered ? impl->hideXEmbed() : impl->showXEmbed();
             },
             this);
     }

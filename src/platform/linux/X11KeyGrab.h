@@ -12,7 +12,9 @@
 //   - detectable auto-repeat: a held key reports press, press, ..., release
 //   - the release matched by key code alone, since the modifiers may be let go
 //     first
-// Does not implement: Wayland (no global grabs there), ScrollLock variants.
+// Does not implement: Wayland (no global grabs there), ScrollLock variants,
+// following a keyboard-mapping change while grabbed (the key code is looked up
+// at grab time).
 
 #include <cstdint>
 #include <memory>
