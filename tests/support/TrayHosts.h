@@ -32,7 +32,13 @@ public:
         started_.wait(lock, [this] { return state_ != State::starting; });
     }
     ~StatusNotifierWatcherHost() {
-        g_main_loop_quit(loop_);
+        // Quit from inside the loop, so a quit cannot come before the loop runs.
+        GSource* quit = g_idle_source_new();
+        g_source_set_callback(
+            quit, [](gpointer loop) { return g_main_loop_quit(static_cast<GMainLoop*>(loop)), G_SOURCE_REMOVE; }, loop_,
+            nullptr);
+        g_source_attach(quit, g_main_loop_get_context(loop_));
+        g_source_unref(quit);
         thread_.join();
     }
     bool owned() const {
