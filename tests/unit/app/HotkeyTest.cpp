@@ -54,13 +54,6 @@ TEST_F(HotkeyTest, OneActionPerHoldAndPerReleaseInEventOrder) {
     }
 }
 
-TEST_F(HotkeyTest, ClaimsTheCombinationItWasGiven) {
-    ASSERT_TRUE(registerSpace());
-    ASSERT_TRUE(grab.held());
-    EXPECT_EQ(grab.held()->keyCode, 49u);
-    EXPECT_EQ(grab.held()->modifiers, 0x1800u);
-}
-
 TEST_F(HotkeyTest, ASecondRegisterReplacesTheFirstAndStartsWithNoHold) {
     ASSERT_TRUE(registerSpace());
     play("d");
