@@ -134,10 +134,12 @@ struct TrayStatusItem::Impl {
     void exportItem() {
         static GDBusNodeInfo* node = g_dbus_node_info_new_for_xml(itemXml, nullptr);
         static const GDBusInterfaceVTable vtable = {
-            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method, GVariant*,
+            [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* method, GVariant* arguments,
                GDBusMethodInvocation* invocation, gpointer self) {
+                gint32 x = 0, y = 0;
+                if (g_variant_is_of_type(arguments, G_VARIANT_TYPE("(ii)"))) g_variant_get(arguments, "(ii)", &x, &y);
                 g_dbus_method_invocation_return_value(invocation, nullptr);
-                static_cast<Impl*>(self)->handleMethod(method);
+                static_cast<Impl*>(self)->handleMethod(method, x, y);
             },
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* property, GError**,
                gpointer self) { return static_cast<Impl*>(self)->property(property); },
@@ -148,12 +150,12 @@ struct TrayStatusItem::Impl {
             g_dbus_connection_register_object(bus, itemPath, node->interfaces[0], &vtable, this, nullptr, nullptr);
     }
 
-    void handleMethod(const std::string& method) {
+    void handleMethod(const std::string& method, int x, int y) {
         if (method == "Activate") {
             auto action = primary;  // a copy: the action may remove the item
             action();
         } else if (method == "ContextMenu" || method == "SecondaryActivate") {
-            popUpMenu(0, gtk_get_current_event_time());
+            popUpMenuAt(x, y);
         }
     }
 
@@ -278,7 +280,8 @@ struct TrayStatusItem::Impl {
 
     bool xembedEmbedded() const { return xembedIcon && gtk_status_icon_is_embedded(xembedIcon); }
 
-    void popUpMenu(guint button, guint32 time) {
+    // A new GTK menu from the provider, replacing the one shown before.
+    GtkMenu* buildPopup() {
         if (popup) gtk_widget_destroy(popup);
         popup = gtk_menu_new();
         for (auto& item : provider()) {
@@ -288,10 +291,29 @@ struct TrayStatusItem::Impl {
             gtk_menu_shell_append(GTK_MENU_SHELL(popup), widget);
         }
         gtk_widget_show_all(popup);
-        if (xembedIcon)
-            gtk_menu_popup(GTK_MENU(popup), nullptr, nullptr, gtk_status_icon_position_menu, xembedIcon, button, time);
-        else
-            gtk_menu_popup_at_pointer(GTK_MENU(popup), nullptr);
+        return GTK_MENU(popup);
+    }
+
+    void popUpMenu(guint button, guint32 time) {
+        gtk_menu_popup(buildPopup(), nullptr, nullptr, gtk_status_icon_position_menu, xembedIcon, button, time);
+    }
+
+    // At the screen position the host names. The host's click is not ours to
+    // see, so a button press at that spot stands in as the menu's trigger.
+    void popUpMenuAt(int x, int y) {
+        GdkWindow* root = gdk_get_default_root_window();
+        GdkSeat* seat = root ? gdk_display_get_default_seat(gdk_window_get_display(root)) : nullptr;
+        if (!seat) return;
+        GdkEvent* trigger = gdk_event_new(GDK_BUTTON_PRESS);
+        trigger->button.window = GDK_WINDOW(g_object_ref(root));
+        trigger->button.button = 3;
+        trigger->button.time = GDK_CURRENT_TIME;
+        trigger->button.x_root = x;
+        trigger->button.y_root = y;
+        gdk_event_set_device(trigger, gdk_seat_get_pointer(seat));
+        const GdkRectangle at{x, y, 1, 1};
+        gtk_menu_popup_at_rect(buildPopup(), root, &at, GDK_GRAVITY_NORTH_WEST, GDK_GRAVITY_NORTH_WEST, trigger);
+        gdk_event_free(trigger);
     }
     G_GNUC_END_IGNORE_DEPRECATIONS
 };

@@ -148,10 +148,11 @@ TEST_F(TrayItemTest, ActivateIsThePrimaryClickAndTheMenuIsBuiltWhenItOpens) {
     TrayStatusItem item;
     int clicks = 0;
     bool signedIn = false;
-    std::string chosen;
+    std::string chosen, builtFor;
     item.setOnPrimaryClick([&] { ++clicks; });
     item.setMenuProvider([&] {
         const std::string account = signedIn ? "Sign out" : "Sign in\u2026";
+        builtFor = account;
         return StatusItem::Menu{{"Open panel", [&] { chosen = "panel"; }},
                                 StatusItem::MenuItem::separator(),
                                 {account, [&, account] { chosen = account; }}};
@@ -179,6 +180,14 @@ TEST_F(TrayItemTest, ActivateIsThePrimaryClickAndTheMenuIsBuiltWhenItOpens) {
     if (reply) g_variant_unref(reply);
     EXPECT_TRUE(loop.runUntil([&] { return !chosen.empty(); }, 5));
     EXPECT_EQ(chosen, "Sign out");
+
+    // A host that asks the item to show its own menu gets one built now.
+    signedIn = false;
+    reply =
+        probe.call(item.busName(), "/StatusNotifierItem", itemInterface, "ContextMenu", g_variant_new("(ii)", 0, 0));
+    ASSERT_NE(reply, nullptr);
+    g_variant_unref(reply);
+    EXPECT_EQ(builtFor, "Sign in\u2026");
 }
 
 TEST_F(TrayItemTest, WithoutAWatcherTheIconIsEmbeddedAndMovesToAWatcherThatAppears) {
