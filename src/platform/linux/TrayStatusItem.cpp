@@ -73,8 +73,7 @@ struct TrayStatusItem::Impl {
     bool removed = false;
 
     Impl() {
-        const bool hasDisplay = gtk_init_check(nullptr, nullptr);
-        (void)hasDisplay;  // without one, the fallback is simply never shown
+        gtk_init_check(nullptr, nullptr);  // without a display the fallback is simply never shown
         bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
         if (!bus) {
             showXEmbed();
