@@ -56,19 +56,20 @@ struct TrayItemTest : ::testing::Test {
                                       g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
         std::vector<std::pair<int, std::string>> items;
         if (!layout) return items;
-        GVariant* root = g_variant_get_child_value(layout, 1);
-        GVariant* children = g_variant_get_child_value(root, 2);
+        g_autoptr(GVariant) root = g_variant_get_child_value(layout, 1);
+        g_autoptr(GVariant) children = g_variant_get_child_value(root, 2);
         for (gsize i = 0; i < g_variant_n_children(children); ++i) {
-            GVariant* child = g_variant_get_variant(g_variant_get_child_value(children, i));
+            g_autoptr(GVariant) boxed = g_variant_get_child_value(children, i);
+            g_autoptr(GVariant) child = g_variant_get_variant(boxed);
+            g_autoptr(GVariant) properties = g_variant_get_child_value(child, 1);
             gint32 id = 0;
+            const gchar *label = "", *type = "";
             g_variant_get_child(child, 0, "i", &id);
-            GVariant* properties = g_variant_get_child_value(child, 1);
-            const gchar* label = nullptr;
-            const gchar* type = nullptr;
             g_variant_lookup(properties, "label", "&s", &label);
             g_variant_lookup(properties, "type", "&s", &type);
-            items.emplace_back(id, type && std::string(type) == "separator" ? "-" : (label ? label : ""));
+            items.emplace_back(id, std::string(type) == "separator" ? "-" : label);
         }
+        g_variant_unref(layout);
         return items;
     }
     std::vector<std::string> signals;
