@@ -318,8 +318,8 @@ TEST_F(PanelWindowTest, Screenshots) {
         const std::string frame = panel.ask("frame");
         int fx = 0, fy = 0, fw = 0, fh = 0;
         ASSERT_EQ(std::sscanf(frame.c_str(), "%d %d %d %d", &fx, &fy, &fw, &fh), 4);
-        const std::string command = "import -window root +repage -crop " + std::to_string(fw) + "x" +
-                                    std::to_string(fh) + "+" + std::to_string(fx) + "+" + std::to_string(fy) + " " +
+        const std::string command = "import -window root -crop " + std::to_string(fw) + "x" +
+                                    std::to_string(fh) + "+" + std::to_string(fx) + "+" + std::to_string(fy) + " +repage " +
                                     (folder / (state + ".png")).string();
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
