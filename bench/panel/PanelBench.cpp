@@ -56,8 +56,7 @@ struct Scene {
         while (flag != value) g_main_context_iteration(nullptr, TRUE);
     }
     void settle() {
-        while (g_main_context_iteration(nullptr, FALSE)) {
-        }
+        while (g_main_context_iteration(nullptr, FALSE)) {}
     }
 };
 

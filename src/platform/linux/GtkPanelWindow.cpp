@@ -161,8 +161,33 @@ GtkPanelWindow::~GtkPanelWindow() {
     g_object_unref(window_);
 }
 
+namespace {
+Display* xDisplay() {
+    GdkDisplay* display = gdk_display_get_default();
+    return display && GDK_IS_X11_DISPLAY(display) ? GDK_DISPLAY_XDISPLAY(display) : nullptr;
+}
+
+// Asks the window manager to make `window` active, as a pager would.
+void activate(Display* display, Window window) {
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
+    event.xclient.format = 32;
+    event.xclient.data.l[0] = 2;  // source: a pager, which the window manager obeys
+    event.xclient.data.l[1] = CurrentTime;
+    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XFlush(display);
+}
+}  // namespace
+
 void GtkPanelWindow::allowTyping(guint32 eventTime) {
     if (gtk_window_get_accept_focus(window_)) return;
+    if (Display* display = xDisplay()) {
+        GdkWindow* own = gtk_widget_get_window(GTK_WIDGET(window_));
+        const Window active = activeWindow(display);
+        typingFrom_ = own && active == GDK_WINDOW_XID(own) ? 0 : active;
+    }
     gtk_window_set_accept_focus(window_, TRUE);
     gtk_window_present_with_time(window_, eventTime);
 }
@@ -206,8 +231,16 @@ void GtkPanelWindow::orderFront() {
 }
 
 void GtkPanelWindow::orderOut() {
+    const bool hadFocus = gtk_window_is_active(window_);
     gtk_widget_hide(GTK_WIDGET(window_));
     gtk_window_set_accept_focus(window_, FALSE);
+    // A paste follows a hide: it must land where the person was before typing here.
+    if (Display* display = xDisplay(); display && hadFocus && typingFrom_) {
+        gdk_x11_display_error_trap_push(gdk_display_get_default());
+        activate(display, typingFrom_);
+        gdk_x11_display_error_trap_pop_ignored(gdk_display_get_default());
+    }
+    typingFrom_ = 0;
 }
 
 bool GtkPanelWindow::isVisible() const { return gtk_widget_get_visible(GTK_WIDGET(window_)); }

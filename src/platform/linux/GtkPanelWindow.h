@@ -7,7 +7,8 @@
 // taking the focus; outside presses from XInput2 raw button events on the root
 // window, checked against the program's own mapped windows.
 // Does not: take the focus when shown or pressed; it accepts it only after
-// allowTyping() (a press into a control that needs the keyboard) until hidden.
+// allowTyping() (a press into a control that needs the keyboard) until
+// hidden, and hiding then hands the focus back to the window that had it.
 
 #include <gtk/gtk.h>
 
@@ -41,6 +42,7 @@ public:
 private:
     GtkWindow* window_;
     bool translucent_ = false;
+    unsigned long typingFrom_ = 0;  // the X window active before the panel took the focus
 };
 
 }  // namespace vell::platform

@@ -3,8 +3,10 @@
 // its widgets over AT-SPI and click it with the real pointer. It prints
 // "ready" and answers one line per command on standard input:
 //   show | hide | visible | frame | xid | phase | problem | starts | redraws
+//   front (the process id the desktop calls front) | webtext | insert TEXT
 //   state signed-out|complete|recording|fill-result|problem
-// A text entry stands in for the web view.
+// A text entry stands in for the web view; insertions go through the real
+// paste (clipboard and synthetic Ctrl+V).
 
 #include <gtk/gtk.h>
 #include <unistd.h>
@@ -15,10 +17,14 @@
 #include <string>
 
 #include "ControllerDoubles.h"
+#include "fill/Paste.h"
 #include "panel/FloatingPanel.h"
 #include "platform/linux/GlibMainLoop.h"
+#include "platform/linux/GtkClipboard.h"
 #include "platform/linux/GtkPanel.h"
 #include "platform/linux/KeyFileSettings.h"
+#include "platform/linux/X11Desktop.h"
+#include "platform/linux/XTestKeyboard.h"
 
 // Last: Xlib's macros (Status, None) clash with the names above.
 #include <gdk/gdkx.h>
@@ -35,7 +41,10 @@ struct Fixture {
     test::RecogniserDouble recogniser{loop};
     test::FillEngineDouble fillEngine;
     test::FillServiceDouble fillService{loop};
-    test::PasteDouble paste{loop};
+    platform::GtkClipboard systemClipboard{loop};
+    platform::XTestKeyboard keyboard;
+    fill::Paste paste{loop, systemClipboard, keyboard};
+    platform::X11Desktop x11Desktop;
     test::SessionDouble session;
     test::DesktopDouble desktop;
     test::ControllerClipboardDouble clipboard;
@@ -70,6 +79,7 @@ struct Fixture {
                                                                               [this] { session.signedIn = false; },
                                                                               webView});
         floating = std::make_unique<panel::FloatingPanel>(gtkPanel->window());
+        controller->willInsert = [this] { floating->hide(); };
     }
 
     void setup(bool complete) {
@@ -107,6 +117,12 @@ struct Fixture {
         if (command == "problem") return controller->problem().value_or("none");
         if (command == "starts") return std::to_string(recorder.starts);
         if (command == "redraws") return std::to_string(gtkPanel->redraws());
+        if (command == "front") {
+            auto front = x11Desktop.frontApplication();
+            return front ? std::to_string(front->processId()) : "none";
+        }
+        if (command == "webtext") return gtk_entry_get_text(GTK_ENTRY(webView));
+        if (command == "insert") controller->insertText(line.substr(line.find(' ') + 1));
         if (command == "state") {
             if (controller->phase().isRecording()) controller->finish();
             setup(argument != "signed-out");

@@ -97,6 +97,10 @@ public:
         if (data) XFree(data);
         return values;
     }
+    bool viewable(Window window) {
+        XWindowAttributes attributes;
+        return XGetWindowAttributes(get(), window, &attributes) && attributes.map_state == IsViewable;
+    }
     Window activeWindow() {
         auto values = property(DefaultRootWindow(get()), "_NET_ACTIVE_WINDOW", XA_WINDOW);
         return values.empty() ? None : values[0];
@@ -236,6 +240,7 @@ TEST_F(PanelWindowTest, NeverTakesTheFrontAndHidesOnPressesElsewhere) {
     Panel panel;
     ASSERT_TRUE(panel.ready());
     panel.ask("show");
+    ASSERT_TRUE(waitFor([&] { return x.viewable(std::stoul(panel.ask("xid"))); }));
     auto record = panel.centre("Record");
     ASSERT_TRUE(record);
     x.click(record->first, record->second);
@@ -252,6 +257,38 @@ TEST_F(PanelWindowTest, NeverTakesTheFrontAndHidesOnPressesElsewhere) {
     x.click(200, 200);  // the form, left of the panel
     EXPECT_TRUE(waitFor([&] { return panel.ask("visible") == "0"; }));
     EXPECT_EQ(panel.openFiles(), watching - 1);
+}
+
+TEST_F(PanelWindowTest, TypingInTheWebViewKeepsTheFormInFrontForTheNextPaste) {
+    FormProcess form({VELL_FORM_FIXTURE});
+    ASSERT_TRUE(form.waitReady());
+    ASSERT_TRUE(waitFor([&] { return x.activeWindow() != None; }));
+    const Window front = x.activeWindow();
+    Panel panel;
+    ASSERT_TRUE(panel.ready());
+    panel.ask("show");
+    ASSERT_TRUE(waitFor([&] { return x.viewable(std::stoul(panel.ask("xid"))); }));
+
+    auto web = panel.centre("Web application");
+    ASSERT_TRUE(web);
+    x.click(web->first, web->second);
+    ASSERT_TRUE(waitFor([&] { return x.activeWindow() != front; }));  // the panel takes the keyboard
+    const KeyCode key = XKeysymToKeycode(x.get(), XStringToKeysym("x"));
+    XTestFakeKeyEvent(x.get(), key, True, 0);
+    XTestFakeKeyEvent(x.get(), key, False, 0);
+    XSync(x.get(), False);
+    EXPECT_TRUE(waitFor([&] { return panel.ask("webtext") == "x"; }));
+    EXPECT_EQ(panel.ask("front"), std::to_string(form.pid()));
+
+    panel.ask("insert pasted from the panel");
+    EXPECT_TRUE(waitFor([&] {
+        const auto values = form.values();
+        for (const auto& [name, value] : values.items())
+            if (value == "pasted from the panel") return true;
+        return false;
+    }));
+    EXPECT_EQ(x.activeWindow(), front);
+    EXPECT_EQ(panel.ask("visible"), "0");
 }
 
 TEST_F(PanelWindowTest, WidgetsShowTheStateAndPressesReachTheController) {
@@ -273,6 +310,7 @@ TEST_F(PanelWindowTest, WidgetsShowTheStateAndPressesReachTheController) {
     ASSERT_TRUE(panel.press("Stop & insert"));
     EXPECT_TRUE(waitFor([&] { return panel.ask("phase") == "idle"; }));
 
+    panel.ask("show");  // a dictation long enough to be typed hides the panel first
     panel.ask("state problem");
     ASSERT_TRUE(panel.press("Close problem"));
     EXPECT_TRUE(waitFor([&] { return panel.ask("problem") == "none"; }));
@@ -306,8 +344,8 @@ TEST_F(PanelWindowTest, Screenshots) {
     const std::vector<std::pair<std::string, std::string>> states{
         {"signed-out", "Sign in"},
         {"complete", "Record"},
-        {"recording", "Stop & insert"},
-        {"fill-result", "Filled 3 fields in Editor · 2 left empty — review before saving"}};
+        {"fill-result", "Filled 3 fields in Editor · 2 left empty — review before saving"},
+        {"recording", "Stop & insert"}};
     for (const auto& [state, shown] : states) {
         panel.ask("state " + state);
         if (state == "fill-result") {
@@ -318,8 +356,8 @@ TEST_F(PanelWindowTest, Screenshots) {
         const std::string frame = panel.ask("frame");
         int fx = 0, fy = 0, fw = 0, fh = 0;
         ASSERT_EQ(std::sscanf(frame.c_str(), "%d %d %d %d", &fx, &fy, &fw, &fh), 4);
-        const std::string command = "import -window root -crop " + std::to_string(fw) + "x" +
-                                    std::to_string(fh) + "+" + std::to_string(fx) + "+" + std::to_string(fy) + " +repage " +
+        const std::string command = "import -window root -crop " + std::to_string(fw) + "x" + std::to_string(fh) + "+" +
+                                    std::to_string(fx) + "+" + std::to_string(fy) + " +repage " +
                                     (folder / (state + ".png")).string();
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
