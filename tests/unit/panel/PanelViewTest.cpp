@@ -15,7 +15,7 @@ namespace vell::test {
 namespace {
 
 using View = panel::PanelView;
-using Applied = fill::FillEngine::Applied;
+using Applied = fill::FormAccess::Applied;
 using Authorisation = platform::AudioInput::Authorisation;
 using Mode = dictation::DictationController::Mode;
 
