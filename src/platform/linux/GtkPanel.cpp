@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <string>
 
@@ -227,7 +226,7 @@ struct GtkPanel::Widgets {
     // collapsed
     Banner stripBanner;
     Meter stripMeter;
-    GtkWidget *stripStop, *stripStopLabel, *stripBusy, *stripSpinner, *stripBusyText;
+    GtkWidget *stripRecording, *stripStop, *stripStopLabel, *stripBusy, *stripSpinner, *stripBusyText;
 };
 
 GtkPanel::GtkPanel(Services services)
@@ -443,18 +442,17 @@ void GtkPanel::build() {
     g_object_set(w.strip, "margin", 12, nullptr);
     makeBanner(w.stripBanner);
     pack(w.strip, w.stripBanner.box);
-    GtkWidget* recording = box(GTK_ORIENTATION_HORIZONTAL, 8);
+    w.stripRecording = box(GTK_ORIENTATION_HORIZONTAL, 8);
     makeMeter(w.stripMeter);
-    pack(recording, w.stripMeter.box, true);
+    pack(w.stripRecording, w.stripMeter.box, true);
     GtkWidget* stopContent = box(GTK_ORIENTATION_HORIZONTAL, 6);
     w.stripStopLabel = gtk_label_new("");
     pack(stopContent, image("stop.fill"));
     pack(stopContent, w.stripStopLabel);
     w.stripStop = button(stopContent, "", [this] { view_.pressStripStop(); });
     addClass(w.stripStop, "vell-stop");
-    pack(recording, w.stripStop);
-    pack(w.strip, recording);
-    w.stripMeter.box = recording;  // shown and hidden with its stop button
+    pack(w.stripRecording, w.stripStop);
+    pack(w.strip, w.stripRecording);
     w.stripBusy = box(GTK_ORIENTATION_HORIZONTAL, 8);
     w.stripSpinner = gtk_spinner_new();
     w.stripBusyText = label("", "vell-faint");
@@ -556,6 +554,7 @@ void GtkPanel::redraw() {
     if (model.strip) {
         const auto& s = *model.strip;
         drawBanner(w.stripBanner, s.problem);
+        showIf(w.stripRecording, s.meter.has_value());
         drawMeter(w.stripMeter, s.meter);
         if (s.stopTitle) {
             setText(w.stripStopLabel, *s.stopTitle);
