@@ -87,9 +87,12 @@ GtkWidget* label(const std::string& text, const char* styleClass = nullptr) {
     return widget;
 }
 
+// Long texts wrap (or, when ellipsized, shorten) within the panel's width
+// instead of widening the window: asking for little natural width lets the
+// label take whatever the column gives it.
 GtkWidget* wrapping(GtkWidget* widget) {
     gtk_label_set_line_wrap(GTK_LABEL(widget), TRUE);
-    gtk_label_set_max_width_chars(GTK_LABEL(widget), 40);
+    gtk_label_set_max_width_chars(GTK_LABEL(widget), 1);
     return widget;
 }
 
@@ -297,6 +300,7 @@ void GtkPanel::build() {
     w.symbol = image("mic", GTK_ICON_SIZE_LARGE_TOOLBAR);
     w.subtitle = label("", "vell-dim");
     gtk_label_set_ellipsize(GTK_LABEL(w.subtitle), PANGO_ELLIPSIZE_END);
+    gtk_label_set_max_width_chars(GTK_LABEL(w.subtitle), 1);
     w.collapseImage = image("chevron.up");
     w.collapse = button(w.collapseImage, "Collapse", [this] {
         view_.toggleCollapsed();
