@@ -248,6 +248,9 @@ GtkPanel::GtkPanel(Services services)
     build();
     if (services.webView) {
         g_object_ref(services.webView);
+        // The one web view keeps its page and session wherever it was shown before.
+        if (GtkWidget* parent = gtk_widget_get_parent(services.webView))
+            gtk_container_remove(GTK_CONTAINER(parent), services.webView);
         pack(widgets_->body, services.webView, true);
         g_signal_connect(services.webView, "button-press-event",
                          G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer data) -> gboolean {
