@@ -1,6 +1,7 @@
 #include "app/SelfTest.h"
 
 #include "app/Config.h"
+#include "platform/PlatformTexts.h"
 
 namespace vell::app {
 
@@ -16,7 +17,7 @@ void SelfTest::info(std::string_view label, std::string_view text) {
 }
 
 int SelfTest::run() {
-    out_ << "Vell for Mac \u2014 self test\n\n";
+    out_ << platform::platformText("Vell for Mac \u2014 self test") << "\n\n";
 
     check("API base is set", !Config::apiBase().empty(), Config::apiBase());
     check("Supabase URL is set", !Config::supabaseURL().empty(), Config::supabaseURL());

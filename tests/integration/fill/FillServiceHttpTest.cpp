@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
 #include "FakeSession.h"
 #include "fill/FillService.h"
 #include "platform/linux/CurlHttpClient.h"
@@ -105,6 +108,34 @@ TEST_F(FillServiceHttpTest, WithoutATokenNothingGoesOut) {
     session.token.reset();
     EXPECT_EQ(send(), decltype(send())(std::string("Sign in from the Vell panel first.")));
     EXPECT_TRUE(server.received().empty());
+}
+
+}  // namespace
+
+namespace {
+
+// No answer, or an address that is not http or https: one finished sentence,
+// and the token never leaves.
+TEST(FillServiceUnreachable, SaysTheServiceCannotBeReachedAndSendsTheTokenNowhere) {
+    vell::platform::GlibMainLoop loop;
+    vell::platform::CurlHttpClient http;
+    TokenSession session;
+    const std::string secrets = testing::TempDir() + "/vell-local";  // a file curl could read
+    std::filesystem::create_directories(secrets + "/api/v1");
+    std::ofstream(secrets + "/api/v1/fill") << R"({"values":{}})";
+    for (const std::string& base :
+         {std::string("http://127.0.0.1:1"), "file://" + secrets, std::string("ftp://127.0.0.1:1")}) {
+        SCOPED_TRACE(base);
+        FillService service{session, http, loop, base};
+        auto task = service.send({{"transcript", "x"}}, {});
+        ASSERT_TRUE(loop.runUntil([&] { return task.done(); }, 30));
+        try {
+            task.get();
+            ADD_FAILURE() << "no error";
+        } catch (const vell::Error& error) {
+            EXPECT_STREQ(error.what(), "Could not reach Vell. Check your connection.");
+        }
+    }
 }
 
 }  // namespace
