@@ -1,6 +1,7 @@
 #pragma once
 // One dictation take at a time from the default microphone into
-// "vell-dictation-<UUID>.m4a" in the temporary directory.
+// "vell-dictation-<UUID>.m4a" in the input's private recordings folder. Takes
+// left there by an earlier run are deleted when the recorder is made.
 
 #include <filesystem>
 #include <memory>
@@ -39,6 +40,8 @@ protected:
     Recorder() = default;  // for test doubles that replace every operation
 
 private:
+    void removeLeftovers();
+
     platform::AudioInput* input_ = nullptr;
     std::unique_ptr<platform::AudioInput::Capture> capture_;
     std::optional<std::filesystem::path> url_;

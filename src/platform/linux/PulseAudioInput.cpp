@@ -1,5 +1,6 @@
 #include "platform/linux/PulseAudioInput.h"
 
+#include <fcntl.h>
 #include <pulse/pulseaudio.h>
 #include <pulse/simple.h>
 
@@ -10,11 +11,15 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <system_error>
@@ -115,6 +120,14 @@ private:
         avcodec_parameters_from_context(stream_->codecpar, codec_.get());
         stream_->time_base = codec_->time_base;
 
+        // A voice is private from its first byte: the file exists, empty and
+        // readable by its owner only, before the writer opens it.
+        const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+            if (fd >= 0) ::close(fd);
+            throw AudioInput::Failure("The audio file cannot be written.");
+        }
+        ::close(fd);
         if ((rc = avio_open(&format_->pb, file_.c_str(), AVIO_FLAG_WRITE)) < 0)
             throw AudioInput::Failure("The audio file cannot be written: " + ffmpegText(rc));
         if ((rc = avformat_write_header(format_.get(), nullptr)) < 0)
@@ -326,9 +339,28 @@ Task<bool> PulseAudioInput::requestAccess() { co_return true; }
 std::optional<std::string> PulseAudioInput::defaultDeviceName() { return defaultSourceDescription(); }
 
 std::filesystem::path PulseAudioInput::temporaryDirectory() {
-    std::error_code error;
-    auto directory = std::filesystem::temp_directory_path(error);
-    return error ? std::filesystem::path("/tmp") : directory;
+    // Recordings hold a person's voice: they live in a folder only this user
+    // can open, in the per-user runtime folder when there is one.
+    const uid_t user = ::getuid();
+    auto isPrivate = [user](const std::filesystem::path& folder) {
+        ::mkdir(folder.c_str(), 0700);
+        struct stat info {};
+        if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != user) return false;
+        return (info.st_mode & 0777) == 0700 || ::chmod(folder.c_str(), 0700) == 0;
+    };
+    std::filesystem::path folder;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+        folder = std::filesystem::path(runtime) / "vell";
+    else {
+        std::error_code error;
+        auto shared = std::filesystem::temp_directory_path(error);
+        folder = (error ? std::filesystem::path("/tmp") : shared) / ("vell-" + std::to_string(user));
+    }
+    if (isPrivate(folder)) return folder;
+    // Someone else holds that name: a fresh folder of our own for this run.
+    std::string pattern = (folder.parent_path() / "vell-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) return pattern;
+    throw Failure("No private folder for recordings.");
 }
 
 }  // namespace vell::platform

@@ -6,6 +6,9 @@
 // Linux has no microphone permission outside sandboxes, so capture counts as
 // authorised. The device name is the default source's description; a monitor
 // of an output is not a microphone and counts as none.
+//
+// Recordings go to "$XDG_RUNTIME_DIR/vell" (else "/tmp/vell-<uid>"), a folder
+// of mode 0700 owned by the user; each file is 0600 from the moment it exists.
 
 #include "platform/AudioInput.h"
 
