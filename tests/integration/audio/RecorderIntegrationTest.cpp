@@ -186,7 +186,7 @@ TEST_F(RecorderIntegrationTest, UnreachableSoundServerFailsTheStart) {
     EXPECT_THROW(recorder.start(), AudioInput::Failure);
     EXPECT_FALSE(recorder.isRecording());
     EXPECT_EQ(recorder.stop(0.25), std::nullopt);
-    EXPECT_EQ(recorder.deviceName(), std::nullopt);
+    EXPECT_EQ(PulseAudioInput().defaultDeviceName(), std::nullopt);
     ::unsetenv("PULSE_SERVER");
     EXPECT_EQ(recordingsOnDisk(), before);
 
@@ -207,6 +207,11 @@ TEST_F(RecorderIntegrationTest, UnwritableFileFailsTheStartAndReleasesTheMicroph
 TEST_F(RecorderIntegrationTest, VirtualMicrophoneIsNamedAndAuthorised) {
     Recorder recorder(real);
     EXPECT_EQ(recorder.deviceName(), "Vell-Virtual-Microphone");
+    // The name follows the server's default source, from its change events.
+    ASSERT_EQ(std::system("pactl set-default-source vell_mic_sink.monitor"), 0);
+    EXPECT_TRUE(waitFor([&] { return !recorder.deviceName(); }));
+    ASSERT_EQ(std::system("pactl set-default-source vell_mic"), 0);
+    EXPECT_TRUE(waitFor([&] { return recorder.deviceName() == "Vell-Virtual-Microphone"; }));
     EXPECT_EQ(recorder.authorisation(), AudioInput::Authorisation::authorised);
     auto permission = recorder.requestPermission();
     ASSERT_TRUE(permission.done());
