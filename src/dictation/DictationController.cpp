@@ -154,6 +154,8 @@ void DictationController::begin(Mode mode) {
     if (!setup.micDevice) return report(noMicrophone);
     if (setup.micStatus == Authorisation::denied) return report(platform::platformText(microphoneOff));
     startPending_ = true;
+    startingMode_ = mode;
+    finishPending_ = false;
     startRecording(shared_from_this(), mode).detach();
 }
 
@@ -186,6 +188,7 @@ Task<> DictationController::startRecording(Self /*alive until the flow ends*/, M
     meter_ = services_.loop.every(meterPeriod, [weak = weak_from_this()] {
         if (auto controller = weak.lock()) controller->meterTick();
     });
+    if (std::exchange(finishPending_, false)) finish();
 }
 
 void DictationController::meterTick() {
@@ -199,7 +202,10 @@ void DictationController::meterTick() {
 }
 
 void DictationController::finish() {
-    if (!phase_.get().isRecording()) return;
+    if (!phase_.get().isRecording()) {
+        if (startPending_) finishPending_ = true;
+        return;
+    }
     const Mode mode = *phase_.get().mode();
     meter_.cancel();
     meter_ = {};

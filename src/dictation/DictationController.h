@@ -171,8 +171,11 @@ public:
     // ---- dictation ---------------------------------------------------------------------
     // Checks the preconditions and starts a recording; callers call it only when idle.
     void begin(Mode mode);
-    // Stops the recording in progress (either mode) and transcribes it.
+    // Stops the recording in progress (either mode) and transcribes it. While
+    // a recording is still starting, it is stopped as soon as it has begun.
     void finish();
+    // Whether a recording for `mode` has been asked for and has not begun yet.
+    bool isStarting(Mode mode) const { return startPending_ && startingMode_ == mode; }
     // Runs willInsert, then pastes `text` at the cursor after the paste delay.
     void insertViaPaste(const std::string& text);
 
@@ -247,6 +250,9 @@ private:
     // permission answer). A second start is turned away meanwhile: both would
     // start the recorder in turn and the first take's file would be left behind.
     bool startPending_ = false;
+    Mode startingMode_ = Mode::dictate;
+    // A finish() that came while the recording was starting (a quick tap).
+    bool finishPending_ = false;
 };
 
 }  // namespace vell::dictation
