@@ -24,6 +24,8 @@ packages=(
   flite ffmpeg sox xdotool x11-utils imagemagick
   # fonts so the panel and web view render readable text
   fonts-dejavu-core
+  # installing: the desktop entry's check, the scheme registration, the .deb's dependencies
+  desktop-file-utils xdg-utils dpkg-dev
 )
 
 missing=()
