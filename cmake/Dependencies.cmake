@@ -24,6 +24,7 @@ get_target_property(sphinx_includes PkgConfig::SPHINX INTERFACE_INCLUDE_DIRECTOR
 list(FILTER sphinx_includes EXCLUDE REGEX "^/usr/include/sphinxbase$")
 set_target_properties(PkgConfig::SPHINX PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${sphinx_includes}")
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+pkg_check_modules(MHD REQUIRED IMPORTED_TARGET libmicrohttpd)
 
 if(VELL_BUILD_TESTS)
   find_package(GTest REQUIRED)

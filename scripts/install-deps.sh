@@ -17,7 +17,7 @@ packages=(
   # HTTP, JSON, Unicode
   libcurl4-openssl-dev nlohmann-json3-dev libicu-dev uuid-dev
   # the local stand-in service
-  libcpp-httplib-dev libsqlite3-dev libsodium-dev libssl-dev
+  libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev libsodium-dev libssl-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
   # headless desktop session for integration tests and the demo
   xvfb xauth dbus dbus-x11 openbox pulseaudio pulseaudio-utils

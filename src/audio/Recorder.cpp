@@ -19,12 +19,12 @@ std::string newUpperCaseUUID() {
 
 }  // namespace
 
-Recorder::Recorder(platform::AudioInput& input) : input_(&input) {}
+Recorder::Recorder(platform::AudioInput& input) : input_(input) {}
 
 void Recorder::start() {
-    auto file = input_->temporaryDirectory() / ("vell-dictation-" + newUpperCaseUUID() + ".m4a");
+    auto file = input_.temporaryDirectory() / ("vell-dictation-" + newUpperCaseUUID() + ".m4a");
     // Throws before anything changes: a take already running keeps running.
-    auto capture = input_->record(file);
+    auto capture = input_.record(file);
 
     // A take still running here can no longer be handed to anyone: end it and
     // remove its file rather than leave a recording behind.
@@ -49,18 +49,18 @@ std::optional<std::filesystem::path> Recorder::stop(double minimumDuration) {
     return file;
 }
 
-void Recorder::discard(const std::optional<std::filesystem::path>& file) {
+void Recording::discard(const std::optional<std::filesystem::path>& file) {
     if (!file) return;
     std::error_code ignored;
     std::filesystem::remove(*file, ignored);
 }
 
 Task<bool> Recorder::requestPermission() {
-    switch (input_->authorisation()) {
+    switch (input_.authorisation()) {
         case Authorisation::authorised:
             co_return true;
         case Authorisation::notDetermined:
-            co_return co_await input_->requestAccess();
+            co_return co_await input_.requestAccess();
         case Authorisation::restricted:
         case Authorisation::denied:
             break;
@@ -73,8 +73,8 @@ std::optional<float> Recorder::averagePower() const {
     return capture_->averagePower();
 }
 
-Recorder::Authorisation Recorder::authorisation() { return input_->authorisation(); }
+Recorder::Authorisation Recorder::authorisation() { return input_.authorisation(); }
 
-std::optional<std::string> Recorder::deviceName() { return input_->defaultDeviceName(); }
+std::optional<std::string> Recorder::deviceName() { return input_.defaultDeviceName(); }
 
 }  // namespace vell::audio

@@ -146,10 +146,10 @@ bool isInputRole(const std::string& role) {
 
 }  // namespace
 
-FillEngine::FillEngine(platform::Accessibility& accessibility) : accessibility_(&accessibility) {}
+FillEngine::FillEngine(platform::Accessibility& accessibility) : accessibility_(accessibility) {}
 
 std::vector<FillEngine::Field> FillEngine::enumerate(pid_t pid, int maxFields) {
-    auto& ax = *accessibility_;
+    auto& ax = accessibility_;
     Reader reader(ax);
     std::vector<Field> fields;
 
@@ -222,28 +222,6 @@ std::vector<FillEngine::Field> FillEngine::enumerate(pid_t pid, int maxFields) {
     return fields;
 }
 
-std::map<std::string, int> FillEngine::diagnose(pid_t pid) {
-    auto& ax = *accessibility_;
-    ElementRef app = ax.application(pid);
-    ax.setMessagingTimeout(app, messagingTimeoutSeconds);
-    const auto focused = ax.read(app, Attribute::focusedWindow);
-    const auto windows = ax.read(app, Attribute::windows);
-    const auto list = windows.elements();
-    return {
-        {"focusedWindowErr", focused.status},
-        {"windowsErr", windows.status},
-        {"windowCount", list ? static_cast<int>(list->size()) : -1},
-    };
-}
-
-std::optional<std::string> FillEngine::bestLabel(const platform::ElementRef& element) {
-    return Reader(*accessibility_).bestLabel(element);
-}
-
-platform::ElementRef FillEngine::firstWindow(const platform::ElementRef& app) {
-    return Reader(*accessibility_).firstWindow(app);
-}
-
 // ---- writing ----------------------------------------------------------------------------
 
 std::string FillEngine::displayName(const Field& field) {
@@ -255,7 +233,7 @@ std::string FillEngine::displayName(const Field& field) {
 
 std::vector<FillEngine::Outcome> FillEngine::apply(const std::map<std::string, std::string>& values,
                                                    const std::vector<Field>& fields) {
-    auto& ax = *accessibility_;
+    auto& ax = accessibility_;
     std::vector<Outcome> outcomes;
     for (const auto& field : fields) {
         auto entry = values.find(field.id);
@@ -278,7 +256,7 @@ void FillEngine::undo(const std::vector<Field>& fields, const std::vector<Outcom
     if (written.empty()) return;
     for (const auto& field : fields)
         if (written.contains(displayName(field)))
-            accessibility_->setAttribute(field.element, Attribute::value, field.original.value_or(""));
+            accessibility_.setAttribute(field.element, Attribute::value, field.original.value_or(""));
 }
 
 }  // namespace vell::fill

@@ -92,10 +92,15 @@ TEST(ServiceApi, AccessTokensExpireAndRefreshTokensRotate) {
     auto replayed = client.Post("/api/v1/auth/refresh", json{{"refresh_token", oldRefresh}}.dump(), "application/json");
     EXPECT_EQ(replayed->status, 401);
     EXPECT_FALSE(messageOf(replayed).empty());
+    // The replay shows a copy is about: the session it belonged to is over for everyone.
     EXPECT_EQ(
         client.Post("/api/v1/auth/refresh", json{{"refresh_token", next["refresh_token"]}}.dump(), "application/json")
             ->status,
-        200);
+        401);
+    EXPECT_EQ(
+        client.Post("/api/v1/fill", RunningService::bearer(next["access_token"]), kContactFill, "application/json")
+            ->status,
+        401);
 }
 
 TEST(ServiceApi, SignUpSignInAndWrongPasswords) {
