@@ -50,7 +50,8 @@ void AppDelegate::applicationDidFinishLaunching() {
     controller_ = Controller::create({platform_.loop, modules.recorder, modules.recogniser, modules.fillEngine,
                                       modules.fillService, modules.paste, store, platform_.desktop, modules.clipboard,
                                       modules.loginItem});
-    debug_.emplace(DebugCommands::Services{platform_.loop, platform_.desktop, modules.fillEngine, modules.fillService},
+    debug_.emplace(DebugCommands::Services{platform_.loop, platform_.desktop, modules.fillEngine, modules.fillService,
+                                           modules.diagnose},
                    platform_.dataFolder);
 
     // 3. The tray item: a primary click toggles the panel; the menu is built as it opens.

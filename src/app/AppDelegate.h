@@ -18,11 +18,11 @@
 #include "app/Hotkey.h"
 #include "app/Links.h"
 #include "audio/Recogniser.h"
-#include "audio/Recorder.h"
+#include "audio/Recording.h"
 #include "dictation/DictationController.h"
-#include "fill/FillEngine.h"
-#include "fill/FillService.h"
-#include "fill/Paste.h"
+#include "fill/FieldMapping.h"
+#include "fill/FormAccess.h"
+#include "fill/Insertion.h"
 #include "panel/FloatingPanel.h"
 #include "panel/PanelView.h"
 #include "platform/Clipboard.h"
@@ -43,13 +43,14 @@ public:
 
     // The controller's collaborators, built once the session store exists.
     struct Modules {
-        audio::Recorder& recorder;
+        audio::Recording& recorder;
         audio::Recogniser& recogniser;
-        fill::FillEngine& fillEngine;
-        fill::FillService& fillService;
-        fill::Paste& paste;
+        fill::FormAccess& fillEngine;
+        fill::FieldMapping& fillService;
+        fill::Insertion& paste;
         platform::Clipboard& clipboard;
         platform::LoginItem& loginItem;
+        std::function<std::map<std::string, int>(pid_t)> diagnose;  // for the debug fill report
     };
 
     // What the platform's composition hands the delegate; each part outlives it.

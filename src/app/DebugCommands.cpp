@@ -24,13 +24,13 @@ void writeReport(const json& report, const std::string& path) {
     if (file) file << text << '\n';
 }
 
-const char* resultName(fill::FillEngine::Applied result) {
+const char* resultName(fill::FormAccess::Applied result) {
     switch (result) {
-        case fill::FillEngine::Applied::applied:
+        case fill::FormAccess::Applied::applied:
             return "applied";
-        case fill::FillEngine::Applied::check:
+        case fill::FormAccess::Applied::check:
             return "check";
-        case fill::FillEngine::Applied::failed:
+        case fill::FormAccess::Applied::failed:
             break;
     }
     return "failed";
@@ -74,10 +74,10 @@ Task<> DebugCommands::fill(Services services, links::FillReport command) {
     co_await sleep(services.loop, 0);
     const pid_t pid = command.pid;
     json report{{"pid", command.pid}, {"axTrusted", services.desktop.accessibilityTrusted()}};
-    report["diag"] = services.fillEngine.diagnose(pid);
+    report["diag"] = services.diagnose ? services.diagnose(pid) : std::map<std::string, int>{};
 
     auto& engine = services.fillEngine;
-    std::vector<fill::FillEngine::Field> fields;
+    std::vector<fill::FormAccess::Field> fields;
     try {
         auto enumerate = [&engine, pid] { return engine.enumerate(pid, 40); };
         fields = co_await onBackground(services.loop, enumerate);
@@ -93,7 +93,7 @@ Task<> DebugCommands::fill(Services services, links::FillReport command) {
                              {"near", field.near.value_or("")}});
     report["fields"] = described;
 
-    std::optional<fill::FillService::Mapping> mapping;
+    std::optional<fill::FieldMapping::Mapping> mapping;
     try {
         std::map<std::string, std::string> source{{"transcript", command.transcript}};
         mapping = co_await services.fillService.send(std::move(source), fields);
@@ -103,7 +103,7 @@ Task<> DebugCommands::fill(Services services, links::FillReport command) {
     if (mapping) {
         report["values"] = mapping->values;
         report["unfilled"] = mapping->unfilled;
-        std::vector<fill::FillEngine::Outcome> outcomes;
+        std::vector<fill::FormAccess::Outcome> outcomes;
         try {
             auto apply = [&engine, values = mapping->values, fields] { return engine.apply(values, fields); };
             outcomes = co_await onBackground(services.loop, apply);

@@ -8,9 +8,12 @@
 #include <filesystem>
 #include <string>
 
+#include <functional>
+#include <map>
 #include "app/Links.h"
-#include "fill/FillEngine.h"
-#include "fill/FillService.h"
+
+#include "fill/FieldMapping.h"
+#include "fill/FormAccess.h"
 #include "platform/Desktop.h"
 #include "platform/MainLoop.h"
 #include "platform/Task.h"
@@ -31,8 +34,10 @@ public:
     struct Services {
         platform::MainLoop& loop;
         platform::Desktop& desktop;
-        fill::FillEngine& fillEngine;
-        fill::FillService& fillService;
+        fill::FormAccess& fillEngine;
+        fill::FieldMapping& fillService;
+        // How the target process's windows answer (FillEngine::diagnose).
+        std::function<std::map<std::string, int>(pid_t)> diagnose;
     };
 
     // `folder` holds the flag file; it is looked for anew at every command.

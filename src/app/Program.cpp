@@ -51,7 +51,8 @@ Program::~Program() {
 AppDelegate::Modules Program::modules(session::Session& session) {
     recogniser_.emplace(session, platform.http, platform.loop, options.apiBase, options.recogniserIdleTimeout);
     fillService_.emplace(session, platform.http, platform.loop, options.apiBase, options.fillTimeout);
-    return {recorder_, *recogniser_, fillEngine_, *fillService_, paste_, platform.clipboard, platform.loginItem};
+    return {recorder_, *recogniser_,       fillEngine_,        *fillService_,
+            paste_,    platform.clipboard, platform.loginItem, [this](pid_t pid) { return fillEngine_.diagnose(pid); }};
 }
 
 }  // namespace vell::app

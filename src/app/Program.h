@@ -40,6 +40,8 @@ public:
     Program& operator=(const Program&) = delete;
 
     AppDelegate& delegate() { return *delegate_; }
+    // Present once launched.
+    audio::Recogniser& recogniser() { return *recogniser_; }
 
     const Options options;
     platform::LinuxPlatform platform;
