@@ -446,7 +446,24 @@ void DictationController::refreshSetup() {
     setup.micStatus = services_.recorder.authorisation();
     setup.micDevice = services_.recorder.deviceName();
     setup.accessibility = services_.desktop.accessibilityTrusted();
+    const bool signedIn = setup.signedIn;
     setup_.set(std::move(setup));
+    // A sign-in inside the panel's web application counts too.
+    if (!signedIn && !pageAsked_) noticeSignInAtPage(weak_from_this(), services_.session).detach();
+}
+
+Task<> DictationController::noticeSignInAtPage(std::weak_ptr<DictationController> weak, session::Session& session) {
+    if (auto self = weak.lock()) self->pageAsked_ = true;
+    bool found = false;
+    try {
+        found = co_await session.noticeSignInAtPage();
+    } catch (...) {
+        found = false;  // an unanswered question found nobody
+    }
+    auto self = weak.lock();
+    if (!self) co_return;
+    self->pageAsked_ = false;
+    if (found) self->refreshSetup();
 }
 
 void DictationController::requestMicrophone() { askForMicrophone(shared_from_this()).detach(); }

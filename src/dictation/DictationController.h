@@ -225,6 +225,7 @@ private:
     Task<> noteFill(Self self, std::shared_ptr<Application> target, pid_t pid, FillRequest request);
     Task<> runFill(Self self, std::shared_ptr<Application> target, pid_t pid, FillRequest request);
     Task<> askForMicrophone(Self self);
+    static Task<> noticeSignInAtPage(std::weak_ptr<DictationController> self, session::Session& session);
     bool chooseTarget(const char* accessibilityMessage, const char* clickIntoMessage);
     void report(const std::string& message);
     void record(Entry entry);
@@ -253,6 +254,8 @@ private:
     Mode startingMode_ = Mode::dictate;
     // A finish() that came while the recording was starting (a quick tap).
     bool finishPending_ = false;
+    // The web application is being asked whether somebody signed in there.
+    bool pageAsked_ = false;
 };
 
 }  // namespace vell::dictation

@@ -260,6 +260,17 @@ TEST_F(AppDelegateTest, LinksSignInAndWriteReportsOnlyWithTheFlag) {
     EXPECT_EQ(json["webviewURL"], "http://127.0.0.1:9/app");
 }
 
+TEST_F(AppDelegateTest, ASignInInsideThePanelCountsWithoutTokensHandedBack) {
+    view->respond = [](auto& call) -> platform::WebView::ScriptResult {
+        if (call.body == session::PanelWebView::emailScript) return nlohmann::json("ada@example.com");
+        return std::nullopt;
+    };
+    launch();
+    EXPECT_TRUE(delegate->controller()->setup().signedIn);
+    EXPECT_EQ(delegate->controller()->setup().email, "ada@example.com");
+    for (const auto& call : view->scripts) EXPECT_NE(call.body, session::PanelWebView::adoptScript);
+}
+
 TEST_F(AppDelegateTest, OutsideActionsNeedAValidAddressAndTheAccessibilitySwitchComesFirst) {
     apiBase = "http://bad host";
     launch();
