@@ -10,6 +10,8 @@ packages=(
   # GUI, web view, X11
   libgtk-3-dev libgtkmm-3.0-dev libwebkit2gtk-4.1-dev
   libx11-dev libxtst-dev libxfixes-dev libxi-dev
+  # tray item: its menu over com.canonical.dbusmenu
+  libdbusmenu-glib-dev
   # accessibility
   libatspi2.0-dev at-spi2-core
   # audio capture and encoding

@@ -68,7 +68,7 @@ void AppDelegate::applicationDidFinishLaunching() {
         weakly([](AppDelegate& self) { self.openAccessibility(); }),
         platform_.terminate,
     };
-    panelWindow_ = platform_.makePanelWindow(*controller_, std::move(actions));
+    panelWindow_ = platform_.makePanelWindow(controller_, std::move(actions));
     panel_ = std::make_unique<panel::FloatingPanel>(*panelWindow_);
 
     // 5, 6. The change signal comes before the change: draw on the next turn, once per turn.

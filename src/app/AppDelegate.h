@@ -63,8 +63,10 @@ public:
         std::function<std::shared_ptr<session::PanelWebView>()> makeWebView;
         std::function<Modules(session::Session& session)> makeModules;
         std::function<std::unique_ptr<platform::StatusItem>()> makeStatusItem;
-        // The panel's window showing the panel view of `controller` with `actions`.
-        std::function<std::unique_ptr<platform::PanelWindow>(Controller& controller, panel::PanelView::Actions actions)>
+        // The panel's window showing the panel view of `controller` with `actions`
+        // (it keeps whatever draws the view alive).
+        std::function<std::shared_ptr<platform::PanelWindow>(std::shared_ptr<Controller> controller,
+                                                             panel::PanelView::Actions actions)>
             makePanelWindow;
         std::function<void()> terminate;
         std::string apiBase;
@@ -116,7 +118,7 @@ private:
     std::shared_ptr<int> alive_ = std::make_shared<int>(0);
 
     std::unique_ptr<platform::StatusItem> statusItem_;
-    std::unique_ptr<platform::PanelWindow> panelWindow_;
+    std::shared_ptr<platform::PanelWindow> panelWindow_;
     std::unique_ptr<panel::FloatingPanel> panel_;
     std::shared_ptr<Controller> controller_;
     Hotkey hotkey_;

@@ -1,6 +1,7 @@
 #include "app/Program.h"
 
 #include "app/Config.h"
+#include "platform/linux/GtkPanel.h"
 #include "session/PanelWebView.h"
 #include "session/SessionStore.h"
 
@@ -23,7 +24,7 @@ Program::Program(Options chosen, std::function<void()> terminate)
     delegate_ = std::make_unique<AppDelegate>(AppDelegate::Platform{
         platform.loop,
         platform.desktop,
-        *platform.keyGrab,
+        platform.keyGrab,
         platform.systemSettings,
         [this] {
             return session::PanelWebView::create(platform.loop, platform.makeWebView(),
@@ -32,9 +33,12 @@ Program::Program(Options chosen, std::function<void()> terminate)
         },
         [this](session::Session& session) { return modules(session); },
         [this] { return platform.makeStatusItem(); },
-        [this](AppDelegate::Controller&, panel::PanelView::Actions) {
-            // FIXME: the GTK panel view (controller, actions, settings) takes the web view's place once merged.
-            return platform.makePanelWindow(session::PanelWebView::shared()->webView().nativeView());
+        [this](std::shared_ptr<AppDelegate::Controller> controller, panel::PanelView::Actions actions) {
+            auto panel = std::make_shared<platform::GtkPanel>(platform::GtkPanel::Services{
+                std::move(controller), std::move(actions), platform.settings, platform.clipboard,
+                [] { session::SessionStore::shared().clear(); },
+                static_cast<GtkWidget*>(session::PanelWebView::shared()->webView().nativeView())});
+            return std::shared_ptr<platform::PanelWindow>(panel, &panel->window());
         },
         std::move(terminate),
         options.apiBase,

@@ -390,6 +390,7 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
         phase_.set(Phase::idle());
         co_return;
     }
+    objectWillChange_.send();  // the undo button follows the kept fields
     fillFields_ = std::move(fields);
     lastOutcomes_ = outcomes;
 
@@ -424,6 +425,7 @@ void DictationController::insertAgain(const Entry& entry) {
 
 void DictationController::undoLastFill() {
     if (fillFields_.empty()) return;
+    objectWillChange_.send();
     auto fields = std::exchange(fillFields_, {});
     auto outcomes = std::exchange(lastOutcomes_, {});
     services_.loop.background(

@@ -164,6 +164,8 @@ public:
     double micLevel() const { return micLevel_.get(); }  // 0 to 1
     double elapsed() const { return elapsed_.get(); }    // seconds, counted in meter ticks
     bool launchAtLogin() const { return launchAtLogin_.get(); }
+    // Whether the last fill kept fields to put back; announced like the rest.
+    bool canUndoFill() const { return !fillFields_.empty(); }
 
     // Run immediately before each synthetic paste (the program hides its panel).
     std::function<void()> willInsert;

@@ -12,7 +12,7 @@ namespace vell::platform {
 
 // Longer names come first so that a place is replaced before any shorter
 // place it begins with.
-inline constexpr std::array<std::pair<std::string_view, std::string_view>, 7> platformTextTable{{
+inline constexpr std::array<std::pair<std::string_view, std::string_view>, 10> platformTextTable{{
     {"System Settings › Privacy & Security › Accessibility", "Settings › Accessibility"},
     {"System Settings › Privacy & Security › Microphone", "Settings › Privacy › Microphone"},
     {"System Settings › Privacy & Security", "Settings › Privacy"},
@@ -20,6 +20,9 @@ inline constexpr std::array<std::pair<std::string_view, std::string_view>, 7> pl
     {"System Settings", "Settings"},
     {"⌃⌥Space", "Ctrl+Alt+Space"},
     {"⌘V", "Ctrl+V"},
+    {"Vell for Mac", "Vell for Linux"},
+    {"SF Symbols 'mic'", "icon theme 'audio-input-microphone-symbolic'"},
+    {"macOS will ask", "the system will ask"},
 }};
 
 // `text` with every key and settings place of the table in this platform's words.

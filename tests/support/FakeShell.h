@@ -1,40 +1,16 @@
 #pragma once
-// Recording fakes of the tray item, the key grab, the panel's window and the
-// desktop's settings, for the application's logic on the virtual loop.
+// Recording fakes of the tray item, the panel's window and the desktop's
+// settings, for the application's logic on the virtual loop.
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "platform/KeyGrab.h"
 #include "platform/PanelWindow.h"
 #include "platform/StatusItem.h"
 #include "platform/SystemSettings.h"
 
 namespace vell::test {
-
-class FakeKeyGrab final : public platform::KeyGrab {
-public:
-    bool refuse = false;  // another program holds the combination
-    std::optional<Combination> held;
-    Handler handler;
-
-    bool grab(Combination combination, Handler h) override {
-        release();
-        if (refuse) return false;
-        held = combination;
-        handler = std::move(h);
-        return true;
-    }
-    void release() override {
-        held.reset();
-        handler = nullptr;
-    }
-    // The person presses or releases the combination.
-    void key(bool pressed) {
-        if (handler) handler(pressed);
-    }
-};
 
 class FakeStatusItem final : public platform::StatusItem {
 public:

@@ -5,10 +5,11 @@
 // Implements: main loop (GLib), HTTP (libcurl), microphone (PulseAudio),
 // clipboard (GTK), synthetic keys (XTest), desktop (X11), login item (XDG
 // autostart), accessibility (AT-SPI), the accessibility switch and settings
-// (GDBus + the desktop's settings program), the panel's web view (WebKitGTK).
-// Not yet: the global key grab, the tray item and the floating panel's window
-// have interim stand-ins below (FIXME: replace with X11KeyGrab, the
-// StatusNotifierItem backend and the GTK panel once they are merged).
+// (GDBus + the desktop's settings program), the panel's web view (WebKitGTK),
+// the global key grab (X11), the tray item (StatusNotifierItem, XEmbed when no
+// watcher), the person's settings (a GLib key file).
+// Not here: the floating panel, which draws the controller (GtkPanel, built by
+// the program).
 
 #include <filesystem>
 #include <functional>
@@ -16,17 +17,17 @@
 #include <string>
 #include <string_view>
 
-#include "platform/KeyGrab.h"
-#include "platform/PanelWindow.h"
 #include "platform/StatusItem.h"
 #include "platform/SystemSettings.h"
 #include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/GlibMainLoop.h"
 #include "platform/linux/GtkClipboard.h"
+#include "platform/linux/KeyFileSettings.h"
 #include "platform/linux/PulseAudioInput.h"
 #include "platform/linux/WebKitWebView.h"
 #include "platform/linux/X11Desktop.h"
+#include "platform/linux/X11KeyGrab.h"
 #include "platform/linux/XTestKeyboard.h"
 #include "platform/linux/XdgLoginItem.h"
 
@@ -48,8 +49,8 @@ class LinuxPlatform {
 public:
     struct Options {
         WebKitWebView::Options webView = WebKitWebView::Options::standard();
-        std::filesystem::path program;  // what the login item starts
-        std::filesystem::path configHome = XdgLoginItem::defaultConfigHome();
+        std::filesystem::path program;                                         // what the login item starts
+        std::filesystem::path configHome = XdgLoginItem::defaultConfigHome();  // autostart/ and vell/
     };
 
     explicit LinuxPlatform(Options options);
@@ -59,8 +60,6 @@ public:
 
     std::unique_ptr<WebView> makeWebView() const;
     std::unique_ptr<StatusItem> makeStatusItem() const;
-    // The panel's window around `content` (a GtkWidget*).
-    std::unique_ptr<PanelWindow> makePanelWindow(void* content) const;
 
     // The path of this process's executable.
     static std::filesystem::path ownExecutable();
@@ -75,7 +74,8 @@ public:
     XdgLoginItem loginItem;
     AtspiAccessibility accessibility;
     LinuxSystemSettings systemSettings;
-    std::unique_ptr<KeyGrab> keyGrab;
+    X11KeyGrab keyGrab;
+    KeyFileSettings settings;
 };
 
 }  // namespace vell::platform

@@ -10,6 +10,7 @@
 #include <nlohmann/json.hpp>
 
 #include "ControllerDoubles.h"
+#include "FakeKeyGrab.h"
 #include "FakeShell.h"
 #include "FakeWebView.h"
 #include "VirtualLoop.h"
@@ -57,8 +58,8 @@ public:
                 tray = item.get();
                 return item;
             },
-            [this](dictation::DictationController&, panel::PanelView::Actions) {
-                events.push_back(tray->symbol || keyGrab.held ? "panel after render or hotkey" : "panel");
+            [this](std::shared_ptr<dictation::DictationController>, panel::PanelView::Actions) {
+                events.push_back(tray->symbol || keyGrab.held() ? "panel after render or hotkey" : "panel");
                 auto window = std::make_unique<test::FakePanelWindow>();
                 panelWindow = window.get();
                 return window;
@@ -96,12 +97,12 @@ TEST_F(AppDelegateTest, LaunchBuildsEachPartInOrderThenDrawsAndGrabsTheHotkey) {
     launch();
     EXPECT_EQ(events, (std::vector<std::string>{"web view", "modules", "status item", "panel"}));
     EXPECT_EQ(tray->symbol, "mic");
-    ASSERT_TRUE(keyGrab.held);
-    EXPECT_EQ(keyGrab.held->keyCode, 49u);
-    EXPECT_EQ(keyGrab.held->modifiers, 0x1800u);
+    ASSERT_TRUE(keyGrab.held());
+    EXPECT_EQ(keyGrab.held()->keyCode, 49u);
+    EXPECT_EQ(keyGrab.held()->modifiers, 0x1800u);
     EXPECT_FALSE(panelWindow->visible);
     delegate->applicationWillTerminate();
-    EXPECT_FALSE(keyGrab.held) << "quitting releases the hotkey";
+    EXPECT_FALSE(keyGrab.held()) << "quitting releases the hotkey";
 }
 
 // The tray item's look per phase, and the name beside it until the setup is complete.
@@ -113,12 +114,12 @@ TEST_F(AppDelegateTest, TrayItemLooksFollowThePhaseAndTheSetup) {
         const char *symbol, *text, *title;
     };
     auto idle = [](AppDelegateTest&) {};
-    auto record = [](AppDelegateTest& t) { t.keyGrab.key(true); };
+    auto record = [](AppDelegateTest& t) { t.keyGrab.keyDown(); };
     auto transcribe = [](AppDelegateTest& t) {
-        t.keyGrab.key(true);
+        t.keyGrab.keyDown();
         t.loop.runUntilIdle();
         t.loop.advance(1);
-        t.keyGrab.key(false);
+        t.keyGrab.keyUp();
     };
     auto fill = [](AppDelegateTest& t) {
         t.fillEngine.fields = {test::FillEngineDouble::field("f0", "Name")};
@@ -179,28 +180,28 @@ TEST_F(AppDelegateTest, PrimaryClickTogglesThePanelAndTheMenuIsDecidedWhenItOpen
 TEST_F(AppDelegateTest, HotkeyHoldsToTalkOnlyForItsOwnDictation) {
     signIn();
     launch();
-    keyGrab.key(true);  // a quick tap: released before the recording began
-    keyGrab.key(false);
+    keyGrab.keyDown();  // a quick tap: released before the recording began
+    keyGrab.keyUp();
     loop.advance(1);
     EXPECT_EQ(recorder.starts, 1);
     EXPECT_EQ(phase(), Phase::idle()) << "the tap's take is dropped, not left running";
     EXPECT_TRUE(recogniser.calls.empty());
 
-    keyGrab.key(true);
+    keyGrab.keyDown();
     loop.advance(1);
-    keyGrab.key(false);
+    keyGrab.keyUp();
     loop.runUntilIdle();
     EXPECT_EQ(phase(), Phase::transcribing(Mode::dictate));
-    keyGrab.key(true);  // held while transcribing
+    keyGrab.keyDown();  // held while transcribing
     loop.runUntilIdle();
     EXPECT_EQ(recorder.starts, 2);
-    keyGrab.key(false);
+    keyGrab.keyUp();
     loop.advance(1);
 
     delegate->controller()->toggleFill();  // the panel's fill recording
     loop.advance(1);
-    keyGrab.key(true);
-    keyGrab.key(false);
+    keyGrab.keyDown();
+    keyGrab.keyUp();
     loop.runUntilIdle();
     EXPECT_EQ(phase(), Phase::recording(Mode::fill));
 }
