@@ -3,10 +3,11 @@
 # process against the local service; later `vell LINK` processes hand their
 # links to it over D-Bus byte for byte: a sign-in (marker 0600, exact address)
 # and the debug reports, written only while the flag file exists, with the
-# fill report run against a GTK form in a third process. A polite kill ends it.
-# Usage (inside headless-session.sh): program-process.sh VELL VELL_SERVICE FORM_FIXTURE
+# fill report run against a GTK form in a third process. The item registers
+# with the tray host on the bus, and "Quit Vell" in its menu ends the program.
+# Usage (inside headless-session.sh): program-process.sh VELL VELL_SERVICE FORM_FIXTURE TRAY_WATCHER
 set -uo pipefail
-vell=$1 service=$2 form=$3
+vell=$1 service=$2 form=$3 watcher=$4
 work="$VELL_SESSION_DIR/program-test"
 mkdir -p "$work"
 failures=0
@@ -28,6 +29,10 @@ wait_for 30 grep -q "/app" "$work/service.log" || { echo "FAIL: the service did 
 printf '{"VellAPIBase": "http://127.0.0.1:%s", "VellSupabaseURL": "http://127.0.0.1:%s"}\n' "$port" "$port" \
   >"$work/info.json"
 export VELL_INFO_FILE="$work/info.json"
+
+"$watcher" >"$work/watcher.log" 2>&1 &
+pids+=($!)
+wait_for 20 grep -q watching "$work/watcher.log" || { echo "FAIL: no tray host"; exit 1; }
 
 "$vell" >"$work/vell.log" 2>&1 &
 vell_pid=$!
@@ -68,8 +73,19 @@ check "the fill report names the form's fields; the stranger's tokens get an err
   'd["pid"] == '"$form_pid"' and d["axTrusted"] is True and d["diag"]["windowCount"] >= 1 and len(d["fields"]) > 0 and set(d["fields"][0]) == {"id","label","placeholder","type","near"} and "error" in d and "values" not in d'
 check "a malformed pid writes nothing" test ! -e "$work/never.json"
 
-kill -TERM "$vell_pid"
-check "a polite kill ends the program" wait_for 10 bash -c "! kill -0 $vell_pid 2>/dev/null"
+check "the tray item registers with the tray host" wait_for 30 grep -q registered "$work/watcher.log"
+item=$(sed -n 's/^registered //p' "$work/watcher.log" | head -1)
+item=${item%%/*}
+menu_call() { gdbus call --session --dest "$item" --object-path /MenuBar --method "com.canonical.dbusmenu.$1" -- "${@:2}"; }
+menu_call AboutToShow 0 >/dev/null
+layout=$(menu_call GetLayout 0 -1 '[]')
+titles=$(python3 -c 'import re,sys; print("|".join(re.findall(r"label.: <.([^>]*).>", sys.argv[1])))' "$layout")
+# The fill's token question found no session at the page: signed out again.
+check "the menu, read as it opens, offers to sign in" \
+  test "$titles" = "Open panel|Open Vell on the web|Sign in…|Quit Vell"
+quit_id=$(python3 -c 'import re,sys; print(re.search(r"\((\d+), \{[^}]*Quit Vell", sys.argv[1]).group(1))' "$layout")
+menu_call Event "$quit_id" clicked '<0>' 0 >/dev/null
+check "Quit Vell in the tray menu ends the program" wait_for 20 bash -c "! kill -0 $vell_pid 2>/dev/null"
 wait "$vell_pid" 2>/dev/null
 check "it ends with status 0" test $? -eq 0
 
