@@ -34,7 +34,7 @@ export VELL_INFO_FILE="$work/info.json"
 pids+=($!)
 wait_for 20 grep -q watching "$work/watcher.log" || { echo "FAIL: no tray host"; exit 1; }
 
-"$vell" >"$work/vell.log" 2>&1 &
+"$vell" 'vell://auth#access_token=a&refresh_token=r&email=first%40example.com' >"$work/vell.log" 2>&1 &
 vell_pid=$!
 pids+=($vell_pid)
 owned() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
@@ -42,6 +42,8 @@ owned() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/fr
 check "the first start owns the application's name on the bus" wait_for 60 owned
 
 data="$XDG_DATA_HOME/Vell"
+first_link_handled() { json "$data/session.json" 'd["email"] == "first@example.com"' 2>/dev/null; }
+check "a first start with a link handles it once launched" wait_for 30 first_link_handled
 "$vell" "vell://debug/token?out=$work/ignored.json"
 check "a second start forwards and exits at once" test $? -eq 0
 sleep 3
@@ -49,7 +51,7 @@ check "without the flag file a debug link writes nothing" test ! -e "$work/ignor
 
 # "+" stays, "%2B" is decoded once per rule, "=" inside a value, non-ASCII.
 "$vell" 'vell://auth#access_token=a.b=c&refresh_token=r+1&expires_at=soon&email=j%C3%B6+x%252B=y%40example.com'
-marker_written() { [[ -s "$data/session.json" ]]; }
+marker_written() { grep -q example.com "$data/session.json" && ! first_link_handled; }
 check "an auth link from another process writes the marker" wait_for 20 marker_written
 check "the marker is the owner's alone (0600)" test "$(stat -c %a "$data/session.json")" = 600
 check "the address arrives byte for byte" json "$data/session.json" 'd["email"] == "jö+x+=y@example.com"'
