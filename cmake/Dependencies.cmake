@@ -13,6 +13,7 @@ pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libavut
 pkg_check_modules(CURL REQUIRED IMPORTED_TARGET libcurl)
 pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc icu-i18n)
 pkg_check_modules(X11 REQUIRED IMPORTED_TARGET x11 xtst xfixes xi)
+pkg_check_modules(DBUSMENU REQUIRED IMPORTED_TARGET dbusmenu-glib-0.4)
 pkg_check_modules(UUID REQUIRED IMPORTED_TARGET uuid)
 pkg_check_modules(SQLITE REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(SODIUM REQUIRED IMPORTED_TARGET libsodium)
@@ -24,6 +25,7 @@ get_target_property(sphinx_includes PkgConfig::SPHINX INTERFACE_INCLUDE_DIRECTOR
 list(FILTER sphinx_includes EXCLUDE REGEX "^/usr/include/sphinxbase$")
 set_target_properties(PkgConfig::SPHINX PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${sphinx_includes}")
 pkg_check_modules(HTTPLIB REQUIRED IMPORTED_TARGET cpp-httplib)
+pkg_check_modules(MHD REQUIRED IMPORTED_TARGET libmicrohttpd)
 
 if(VELL_BUILD_TESTS)
   find_package(GTest REQUIRED)

@@ -21,16 +21,21 @@ function(vell_unit_test name)
   add_dependencies(unit_tests ${name})
 endfunction()
 
-# vell_integration_test(NAME SOURCES ... LIBS ... [TIMEOUT s]): runs inside its own
-# headless desktop session (Xvfb, D-Bus with AT-SPI, a private sound server).
+# vell_integration_test(NAME SOURCES ... LIBS ... [TIMEOUT s] [WM]): runs inside its own
+# headless desktop session (Xvfb, D-Bus with AT-SPI, a private sound server;
+# with WM also the openbox window manager).
 function(vell_integration_test name)
-  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "WM" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE vell_test_support ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main vell_warnings)
-  add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/support/headless-session.sh $<TARGET_FILE:${name}>)
+  set(session_options)
+  if(ARG_WM)
+    set(session_options --wm)
+  endif()
+  add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/tests/support/headless-session.sh ${session_options} $<TARGET_FILE:${name}>)
   set_tests_properties(${name} PROPERTIES LABELS integration TIMEOUT ${ARG_TIMEOUT})
   add_dependencies(integration_tests ${name})
 endfunction()

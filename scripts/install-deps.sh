@@ -10,6 +10,8 @@ packages=(
   # GUI, web view, X11
   libgtk-3-dev libgtkmm-3.0-dev libwebkit2gtk-4.1-dev
   libx11-dev libxtst-dev libxfixes-dev libxi-dev
+  # tray item: its menu over com.canonical.dbusmenu
+  libdbusmenu-glib-dev
   # accessibility
   libatspi2.0-dev at-spi2-core
   # audio capture and encoding
@@ -17,7 +19,7 @@ packages=(
   # HTTP, JSON, Unicode
   libcurl4-openssl-dev nlohmann-json3-dev libicu-dev uuid-dev
   # the local stand-in service
-  libcpp-httplib-dev libsqlite3-dev libsodium-dev libssl-dev
+  libcpp-httplib-dev libmicrohttpd-dev libsqlite3-dev libsodium-dev libssl-dev
   libpocketsphinx-dev libsphinxbase-dev pocketsphinx-en-us
   # headless desktop session for integration tests and the demo
   xvfb xauth dbus dbus-x11 openbox pulseaudio pulseaudio-utils

@@ -10,8 +10,19 @@ Database::Database(const std::string& path) {
     if (rc != SQLITE_OK)
         throw Failure("cannot open database " + path + ": " + (raw ? sqlite3_errmsg(raw) : "out of memory"));
     sqlite3_busy_timeout(raw, 5000);
-    execute("PRAGMA foreign_keys = ON");
-    execute("PRAGMA journal_mode = WAL");
+    // A database the service cannot write or read whole would answer every
+    // sign-in with an error; better to stop at once and say why.
+    if (sqlite3_db_readonly(raw, "main") == 1)
+        throw Failure("the database " + path + " is read-only; give this user write access to it and its folder");
+    try {
+        auto check = query("PRAGMA quick_check");
+        if (check.empty() || text(check[0][0]) != "ok") throw Failure(check.empty() ? "" : text(check[0][0]));
+        execute("PRAGMA foreign_keys = ON");
+        execute("PRAGMA journal_mode = WAL");
+    } catch (const Failure& failure) {
+        throw Failure("the database " + path + " cannot be used (" + failure.what() +
+                      "); move it aside to start afresh, or restore it from a backup");
+    }
 }
 
 void Database::execute(const std::string& sql) {

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <optional>
-#include <regex>
 #include <set>
 #include <sstream>
 
@@ -225,6 +224,48 @@ std::string normalised(Concept kind, const std::string& value) {
     }
 }
 
+// The first written phone number: an optional "+", then at least eight
+// characters of digits, spaces, dots, dashes and brackets from a digit to a
+// digit. One pass: each run of such characters is looked at once.
+std::string writtenPhone(const std::string& text) {
+    auto digit = [&](std::size_t i) { return std::isdigit(static_cast<unsigned char>(text[i])) != 0; };
+    auto inNumber = [&](std::size_t i) {
+        char c = text[i];
+        return digit(i) || std::isspace(static_cast<unsigned char>(c)) || c == '-' || c == '(' || c == ')' || c == '.';
+    };
+    for (std::size_t i = 0; i < text.size();) {
+        std::size_t first = text[i] == '+' && i + 1 < text.size() && digit(i + 1) ? i + 1 : i;
+        if (!digit(first)) {
+            ++i;
+            continue;
+        }
+        std::size_t end = first + 1, lastDigit = first;
+        for (; end < text.size() && inNumber(end); ++end)
+            if (digit(end)) lastDigit = end;
+        if (lastDigit - first >= 6) return text.substr(i, lastDigit - i + 1);
+        i = end;
+    }
+    return {};
+}
+
+// "VA 22201" → {"VA", "22201"}: letters (with spaces and dots), white
+// space, then a code of digits, dashes and spaces to the end.
+std::optional<std::pair<std::string, std::string>> regionAndCode(const std::string& part) {
+    auto codeStart = part.find_first_of("0123456789");
+    if (codeStart == std::string::npos || codeStart == 0) return std::nullopt;
+    if (!std::all_of(part.begin() + static_cast<std::ptrdiff_t>(codeStart), part.end(),
+                     [](unsigned char c) { return std::isdigit(c) || c == '-' || c == ' '; }))
+        return std::nullopt;
+    auto regionEnd = codeStart;
+    while (regionEnd > 0 && std::isspace(static_cast<unsigned char>(part[regionEnd - 1]))) --regionEnd;
+    if (regionEnd == codeStart || regionEnd == 0 || !std::isalpha(static_cast<unsigned char>(part[0])))
+        return std::nullopt;
+    if (!std::all_of(part.begin(), part.begin() + static_cast<std::ptrdiff_t>(regionEnd),
+                     [](unsigned char c) { return std::isalpha(c) || c == ' ' || c == '.'; }))
+        return std::nullopt;
+    return std::pair{part.substr(0, regionEnd), part.substr(codeStart)};
+}
+
 std::string nameOf(const FieldMapper::Field& field) {
     for (auto* text : {&field.label, &field.placeholder, &field.near})
         if (!labelWords(*text).empty()) return *text;
@@ -406,9 +447,7 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
                 values[f] = SpokenText::email(text).value_or("");
                 break;
             case Concept::Phone: {
-                static const std::regex written(R"((\+?\d[\d\s\-().]{5,}\d))");
-                std::smatch match;
-                if (std::regex_search(text, match, written)) values[f] = match.str();
+                values[f] = writtenPhone(text);
                 break;
             }
             default:
@@ -435,13 +474,10 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
         for (size_t p = 1; p < parts.size(); ++p) {
             bool postal =
                 std::any_of(parts[p].begin(), parts[p].end(), [](unsigned char c) { return std::isdigit(c); });
-            // "VA 22201": a region and a postal code in one part.
-            static const std::regex regionAndCode(R"(([A-Za-z][A-Za-z .]*?)\s+(\d[\d\- ]*))");
-            std::smatch both;
             int region = emptyField(Concept::Region), code = emptyField(Concept::PostalCode);
-            if (region >= 0 && code >= 0 && std::regex_match(parts[p], both, regionAndCode)) {
-                values[region] = normalised(Concept::Region, both[1].str());
-                values[code] = normalised(Concept::PostalCode, both[2].str());
+            if (auto both = regionAndCode(parts[p]); both && region >= 0 && code >= 0) {
+                values[region] = normalised(Concept::Region, both->first);
+                values[code] = normalised(Concept::PostalCode, both->second);
                 continue;
             }
             int g = postal ? code : emptyField(Concept::City);

@@ -16,7 +16,8 @@ std::string newNoteId() {
 }
 
 Notes::Note noteFrom(const Database::Row& row) {
-    return {Database::text(row[0]), Database::text(row[1]), Database::text(row[2]), Database::real(row[3])};
+    return {Database::text(row[0]), Database::text(row[1]), Database::text(row[2]), Database::real(row[3]),
+            Database::integer(row[4])};
 }
 
 }  // namespace
@@ -32,38 +33,47 @@ Notes::Notes(Database& db) : db_(db) {
             updated REAL NOT NULL);
         CREATE INDEX IF NOT EXISTS notes_by_account ON notes(account_id, updated);
     )");
+    for (auto& column : db_.query("PRAGMA table_info(notes)"))
+        if (Database::text(column[1]) == "version") return;
+    db_.execute("ALTER TABLE notes ADD COLUMN version INTEGER NOT NULL DEFAULT 1");
 }
 
 std::vector<Notes::Note> Notes::list(std::int64_t accountId) {
     std::vector<Note> notes;
-    for (auto& row : db_.query("SELECT id, title, body, updated FROM notes WHERE account_id = ? ORDER BY updated DESC",
-                               {accountId}))
+    for (auto& row :
+         db_.query("SELECT id, title, body, updated, version FROM notes WHERE account_id = ? ORDER BY updated DESC",
+                   {accountId}))
         notes.push_back(noteFrom(row));
     return notes;
 }
 
 std::optional<Notes::Note> Notes::find(std::int64_t accountId, const std::string& id) {
-    auto rows =
-        db_.query("SELECT id, title, body, updated FROM notes WHERE account_id = ? AND id = ?", {accountId, id});
+    auto rows = db_.query("SELECT id, title, body, updated, version FROM notes WHERE account_id = ? AND id = ?",
+                          {accountId, id});
     if (rows.empty()) return std::nullopt;
     return noteFrom(rows[0]);
 }
 
 Notes::Note Notes::create(std::int64_t accountId, const std::string& title, const std::string& body, double now) {
-    Note note{newNoteId(), title, body, now};
+    Note note{newNoteId(), title, body, now, 1};
     db_.query("INSERT INTO notes (id, account_id, title, body, updated) VALUES (?, ?, ?, ?, ?)",
               {note.id, accountId, title, body, now});
     return note;
 }
 
-std::optional<Notes::Note> Notes::update(std::int64_t accountId, const std::string& id, const std::string& title,
-                                         const std::string& body, double now) {
+Notes::Saved Notes::update(std::int64_t accountId, const std::string& id, const Change& change, double now) {
+    auto named = [](const auto& part) { return static_cast<std::int64_t>(part.has_value()); };
+    // One statement checks the version and writes, so two saves from the
+    // same version cannot both succeed.
     auto rows = db_.query(
-        "UPDATE notes SET title = ?, body = ?, updated = ? WHERE account_id = ? AND id = ? "
-        "RETURNING id, title, body, updated",
-        {title, body, now, accountId, id});
-    if (rows.empty()) return std::nullopt;
-    return noteFrom(rows[0]);
+        "UPDATE notes SET title = CASE WHEN ? THEN ? ELSE title END, body = CASE WHEN ? THEN ? ELSE body END, "
+        "updated = ?, version = version + 1 "
+        "WHERE account_id = ? AND id = ? AND (NOT ? OR version = ?) RETURNING id, title, body, updated, version",
+        {named(change.title), change.title.value_or(""), named(change.body), change.body.value_or(""), now, accountId,
+         id, named(change.basedOn), change.basedOn.value_or(0)});
+    if (!rows.empty()) return {Saved::Done, noteFrom(rows[0])};
+    auto current = find(accountId, id);
+    return {current ? Saved::Stale : Saved::Missing, current};
 }
 
 bool Notes::remove(std::int64_t accountId, const std::string& id) {

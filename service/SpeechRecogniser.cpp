@@ -11,8 +11,15 @@ void SpeechRecogniser::DecoderFree::operator()(ps_decoder_s* decoder) const { ps
 SpeechRecogniser::SpeechRecogniser(std::string modelDir) : modelDir_(std::move(modelDir)) {}
 SpeechRecogniser::~SpeechRecogniser() = default;
 
-ps_decoder_s* SpeechRecogniser::decoder() {
-    if (decoder_) return decoder_.get();
+SpeechRecogniser::Decoder SpeechRecogniser::borrow() {
+    {
+        std::lock_guard lock(mutex_);
+        if (!idle_.empty()) {
+            Decoder decoder = std::move(idle_.back());
+            idle_.pop_back();
+            return decoder;
+        }
+    }
     std::string hmm = modelDir_ + "/en-us", lm = modelDir_ + "/en-us.lm.bin", dict = modelDir_ + "/cmudict-en-us.dict";
     cmd_ln_t* config = cmd_ln_init(nullptr, ps_args(), TRUE, "-hmm", hmm.c_str(), "-lm", lm.c_str(), "-dict",
                                    dict.c_str(), "-logfn", "/dev/null", nullptr);
@@ -20,18 +27,19 @@ ps_decoder_s* SpeechRecogniser::decoder() {
     ps_decoder_t* decoder = ps_init(config);
     cmd_ln_free_r(config);  // the decoder keeps its own reference
     if (!decoder) throw std::runtime_error("the speech model could not be loaded from " + modelDir_);
-    decoder_.reset(decoder);
-    return decoder;
+    return Decoder(decoder);
 }
 
-void SpeechRecogniser::warmUp() {
+void SpeechRecogniser::giveBack(Decoder decoder) {
     std::lock_guard lock(mutex_);
-    decoder();
+    idle_.push_back(std::move(decoder));
 }
+
+void SpeechRecogniser::warmUp() { giveBack(borrow()); }
 
 std::string SpeechRecogniser::recognise(const std::vector<std::int16_t>& samples) {
-    std::lock_guard lock(mutex_);
-    ps_decoder_t* ps = decoder();
+    Decoder decoder = borrow();
+    ps_decoder_t* ps = decoder.get();
     if (ps_start_utt(ps) < 0) throw std::runtime_error("the recogniser could not start");
     if (!samples.empty() && ps_process_raw(ps, samples.data(), samples.size(), FALSE, TRUE) < 0) {
         ps_end_utt(ps);
@@ -40,7 +48,9 @@ std::string SpeechRecogniser::recognise(const std::vector<std::int16_t>& samples
     ps_end_utt(ps);
     std::int32_t score = 0;
     const char* hypothesis = ps_get_hyp(ps, &score);
-    return hypothesis ? hypothesis : "";
+    std::string text = hypothesis ? hypothesis : "";
+    giveBack(std::move(decoder));
+    return text;
 }
 
 }  // namespace vell::service

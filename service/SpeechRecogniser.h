@@ -1,7 +1,8 @@
 #pragma once
-// Offline speech recognition with pocketsphinx and its US-English model. One
-// decoder is loaded on first use and shared; it is not thread-safe, so
-// recognitions take turns.
+// Offline speech recognition with pocketsphinx and its US-English model. A
+// decoder is not thread-safe, so each recognition borrows one of its own;
+// decoders are loaded when first needed and kept for the next recognition, so
+// there are as many as recognitions ever ran at once (the caller bounds that).
 
 #include <cstdint>
 #include <memory>
@@ -24,14 +25,16 @@ public:
     void warmUp();
 
 private:
-    ps_decoder_s* decoder();  // with mutex_ held
-
-    std::string modelDir_;
-    std::mutex mutex_;
     struct DecoderFree {
         void operator()(ps_decoder_s* decoder) const;
     };
-    std::unique_ptr<ps_decoder_s, DecoderFree> decoder_;
+    using Decoder = std::unique_ptr<ps_decoder_s, DecoderFree>;
+    Decoder borrow();
+    void giveBack(Decoder decoder);
+
+    std::string modelDir_;
+    std::mutex mutex_;
+    std::vector<Decoder> idle_;
 };
 
 }  // namespace vell::service

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <map>
-#include <regex>
 
 namespace vell::service {
 
@@ -153,6 +152,38 @@ private:
     int repeat_ = 0;
 };
 
+constexpr std::size_t kMaxAddressWords = 16;
+
+bool isLocalByte(unsigned char c) {
+    return std::isalnum(c) || c == '.' || c == '_' || c == '%' || c == '+' || c == '-';
+}
+bool isLabelByte(unsigned char c) { return std::isalnum(c) || c == '-'; }
+
+// The leftmost written address: local@label(.label)+, found in one pass.
+std::optional<std::string_view> writtenEmail(std::string_view text) {
+    std::size_t localStart = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        unsigned char c = text[at];
+        if (c != '@') {
+            if (!isLocalByte(c)) localStart = at + 1;
+            continue;
+        }
+        std::size_t start = localStart;
+        localStart = at + 1;
+        if (start == at) continue;
+        std::size_t end = at + 1, labels = 0;
+        while (end < text.size() && isLabelByte(text[end])) ++end;
+        if (end == at + 1) continue;
+        while (end + 1 < text.size() && text[end] == '.' && isLabelByte(text[end + 1])) {
+            ++end;
+            while (end < text.size() && isLabelByte(text[end])) ++end;
+            ++labels;
+        }
+        if (labels > 0) return text.substr(start, end - start);
+    }
+    return std::nullopt;
+}
+
 }  // namespace
 
 std::string SpokenText::lower(std::string_view text) {
@@ -218,10 +249,7 @@ bool SpokenText::isSpokenNumber(std::string_view text) {
 }
 
 std::optional<std::string> SpokenText::email(std::string_view text) {
-    static const std::regex written(R"(([A-Za-z0-9._%+\-]+)@([A-Za-z0-9\-]+(\.[A-Za-z0-9\-]+)+))");
-    std::string source(text);
-    std::smatch match;
-    if (std::regex_search(source, match, written)) return lower(match.str());
+    if (auto written = writtenEmail(text)) return lower(*written);
 
     // Spoken: local ("dot"|"underscore"|"dash"|"plus" local)* "at" domain ("dot" domain)+
     auto all = words(withDigits(text));
@@ -238,8 +266,10 @@ std::optional<std::string> SpokenText::email(std::string_view text) {
         std::string local;
         if (!plain(all[i])) continue;
         local += all[i++];
-        // Names spelt as several words run together ("ada lovelace at …").
-        while (i < all.size() && all[i] != "at") {
+        // Names spelt as several words run together ("ada lovelace at …"),
+        // a few of them: a long run of words is no address, and a bounded
+        // look keeps the search linear in the text.
+        while (i < all.size() && all[i] != "at" && i - start < kMaxAddressWords) {
             if (auto sep = separator(all[i]); sep && i + 1 < all.size() && plain(all[i + 1])) {
                 local += *sep;
                 local += all[i + 1];
@@ -254,7 +284,7 @@ std::optional<std::string> SpokenText::email(std::string_view text) {
         ++i;
         std::string domain;
         size_t labels = 0;
-        while (i < all.size() && plain(all[i])) {
+        while (i < all.size() && plain(all[i]) && labels < kMaxAddressWords) {
             domain += all[i++];
             ++labels;
             if (i + 1 < all.size() && separator(all[i]) == '.' && plain(all[i + 1])) {

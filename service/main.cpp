@@ -1,4 +1,4 @@
-// vell-service [--port N] [--data-dir DIR] [--host ADDRESS] [--access-ttl SECONDS]
+// vell-service [--port N] [--data-dir DIR] [--host ADDRESS] [--host-name NAME] [--access-ttl SECONDS]
 // The local stand-in for the Vell web service.
 #include "Service.h"
 
@@ -23,7 +23,7 @@ std::filesystem::path defaultDataDir() {
 int usage(const char* problem) {
     std::fprintf(stderr,
                  "vell-service: %s\nusage: vell-service [--port N] [--data-dir DIR] [--host ADDRESS] "
-                 "[--access-ttl SECONDS]\n",
+                 "[--host-name NAME] [--access-ttl SECONDS]\n",
                  problem);
     return 2;
 }
@@ -59,6 +59,8 @@ int main(int argc, char** argv) {
                 options.dataDir = value;
             } else if (arg == "--host") {
                 options.host = value;
+            } else if (arg == "--host-name") {  // another name the service is reached by, with its port
+                options.hostNames.push_back(value);
             } else if (arg == "--access-ttl") {
                 options.sessions.accessLifetime = std::stod(value);
                 if (options.sessions.accessLifetime <= 0) throw std::invalid_argument(value);

@@ -69,10 +69,10 @@
     return renewal;
   }
 
-  function fresh() {
-    if (!session) return false;
-    const margin = Math.min(30000, (session.lifetime || 0) / 10);
-    return Date.now() < session.expiresAt - margin;
+  function fresh(s = session) {
+    if (!s) return false;
+    const margin = Math.min(30000, (s.lifetime || 0) / 10);
+    return Date.now() < s.expiresAt - margin;
   }
 
   async function token() {
@@ -186,11 +186,15 @@
     }
   });
 
+  // The refresh token ends the session even when the access token has
+  // expired (an idle tab), so signing out always reaches the service.
   $('sign-out').addEventListener('click', async () => {
-    const t = session && fresh() ? session.access : null;
+    const ending = session;
     saveSession(null);
     render();
-    if (t) { try { await call('POST', '/api/v1/auth/signout', undefined, t); } catch (_) { /* gone anyway */ } }
+    if (!ending) return;
+    const t = fresh(ending) ? ending.access : undefined;
+    try { await call('POST', '/api/v1/auth/signout', { refresh_token: ending.refresh }, t); } catch (_) { /* offline */ }
   });
 
   // A session of its own for the desktop, so browser and desktop never spend
@@ -253,9 +257,22 @@
     listNotes();
   }
 
+  // A save names the version it was edited from; when another window saved
+  // in between, the service refuses it (409) and the text typed here stays
+  // in the editor: saving again replaces the other version on purpose.
   async function saveNote() {
     const body = { title: $('note-title').value, body: $('note-body').value };
+    if (current) body.version = current.version;
     const r = current ? await api('PUT', '/api/v1/notes/' + current.id, body) : await api('POST', '/api/v1/notes', body);
+    if (r && r.status === 409 && r.data.note) {
+      const newer = r.data.note;
+      notes = [newer, ...notes.filter((n) => n.id !== newer.id)];
+      current = newer;
+      listNotes();
+      status((r.data.message || 'This note was changed elsewhere.') +
+        ' Your text is still here: save again to replace the other version.');
+      return null;
+    }
     if (!r || (r.status !== 200 && r.status !== 201)) {
       status((r && r.data.message) || 'The note could not be saved.');
       return null;

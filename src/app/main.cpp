@@ -11,8 +11,7 @@ int main(int argc, char** argv) {
     using namespace vell::app;
     const std::span<const char* const> arguments(argv, static_cast<std::size_t>(argc));
     if (launchMode(arguments) == LaunchMode::selfTest) {
-        SelfTest selfTest(std::cout);
-        return selfTest.run();
+        return runSelfTestOnDesktop(std::cout);
     }
     Application application;
     return application.run(argc, argv);

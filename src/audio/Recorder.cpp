@@ -69,7 +69,7 @@ std::optional<std::filesystem::path> Recorder::stop(double minimumDuration) {
     return file;
 }
 
-void Recorder::discard(const std::optional<std::filesystem::path>& file) {
+void Recording::discard(const std::optional<std::filesystem::path>& file) {
     if (!file) return;
     std::error_code ignored;
     std::filesystem::remove(*file, ignored);

@@ -7,37 +7,22 @@
 #include <memory>
 #include <optional>
 
+#include "audio/Recording.h"
 #include "platform/AudioInput.h"
 #include "platform/Task.h"
 
 namespace vell::audio {
 
-class Recorder {
+class Recorder : public Recording {
 public:
-    using Authorisation = platform::AudioInput::Authorisation;
-
     explicit Recorder(platform::AudioInput& input);
-    virtual ~Recorder() = default;
 
-    // Begins a new take; throws platform::AudioInput::Failure when capture cannot start.
-    virtual void start();
-    // Ends the take in progress and returns its file, or nothing when there was
-    // no take or it was shorter than minimumDuration (its file is then deleted).
-    virtual std::optional<std::filesystem::path> stop(double minimumDuration);
-    // Deletes a finished recording; every failure is ignored.
-    static void discard(const std::optional<std::filesystem::path>& file);
-    // True when capture is (or has just been) allowed; prompts only when not determined.
-    virtual Task<bool> requestPermission();
-
-    // Average power of the take in progress in dBFS; absent when not recording.
-    virtual std::optional<float> averagePower() const;
-    virtual bool isRecording() const { return capture_ != nullptr; }
-
-    virtual Authorisation authorisation();
-    virtual std::optional<std::string> deviceName();
-
-protected:
-    Recorder() = default;  // for test doubles that replace every operation
+    void start() override;
+    std::optional<std::filesystem::path> stop(double minimumDuration) override;
+    Task<bool> requestPermission() override;
+    std::optional<float> averagePower() const override;
+    Authorisation authorisation() override;
+    std::optional<std::string> deviceName() override;
 
 private:
     void removeLeftovers();

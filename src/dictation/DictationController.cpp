@@ -67,7 +67,7 @@ public:
     explicit RecordingFile(std::filesystem::path path) : path_(std::move(path)) {}
     RecordingFile(const RecordingFile&) = delete;
     RecordingFile& operator=(const RecordingFile&) = delete;
-    ~RecordingFile() { audio::Recorder::discard(path_); }
+    ~RecordingFile() { audio::Recording::discard(path_); }
     const std::filesystem::path& path() const { return path_; }
 
 private:
@@ -97,9 +97,9 @@ std::string trimmed(const std::string& text) {
     return text.substr(static_cast<std::size_t>(begin), static_cast<std::size_t>(end - begin));
 }
 
-DictationController::FillReport::Record recordOf(const fill::FillEngine::Outcome& outcome) {
-    return {outcome.label, outcome.value, outcome.result != fill::FillEngine::Applied::failed,
-            outcome.result == fill::FillEngine::Applied::applied};
+DictationController::FillReport::Record recordOf(const fill::FormAccess::Outcome& outcome) {
+    return {outcome.label, outcome.value, outcome.result != fill::FormAccess::Applied::failed,
+            outcome.result == fill::FormAccess::Applied::applied};
 }
 
 DictationController::Entry newEntry(std::string text, DictationController::Mode mode) {
@@ -340,7 +340,7 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
 
     // Awaiters are named locals: temporaries with captures inside a co_await
     // expression are not reliably kept alive by every compiler we build with.
-    std::vector<fill::FillEngine::Field> fields;
+    std::vector<fill::FormAccess::Field> fields;
     try {
         auto enumerating = onBackground(loop, [engine, pid] { return engine->enumerate(pid, maxFields); });
         fields = co_await enumerating;
@@ -353,7 +353,7 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
         co_return;
     }
 
-    fill::FillService::Mapping mapping;
+    fill::FieldMapping::Mapping mapping;
     try {
         mapping = co_await services_.fillService.send(request.source, fields);
     } catch (const std::exception& error) {
@@ -371,7 +371,7 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
         co_return;
     }
 
-    std::vector<fill::FillEngine::Outcome> outcomes;
+    std::vector<fill::FormAccess::Outcome> outcomes;
     try {
         auto applying =
             onBackground(loop, [engine, values = mapping.values, fields] { return engine->apply(values, fields); });
@@ -384,6 +384,7 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
         phase_.set(Phase::idle());
         co_return;
     }
+    objectWillChange_.send();  // the undo button follows the kept fields
     fillFields_ = std::move(fields);
     lastOutcomes_ = outcomes;
 
@@ -418,6 +419,7 @@ void DictationController::insertAgain(const Entry& entry) {
 
 void DictationController::undoLastFill() {
     if (fillFields_.empty()) return;
+    objectWillChange_.send();
     auto fields = std::exchange(fillFields_, {});
     auto outcomes = std::exchange(lastOutcomes_, {});
     services_.loop.background(

@@ -19,11 +19,11 @@
 #include <vector>
 
 #include "audio/Recogniser.h"
-#include "audio/Recorder.h"
+#include "audio/Recording.h"
 #include "dictation/ChangeSignal.h"
-#include "fill/FillEngine.h"
-#include "fill/FillService.h"
-#include "fill/Paste.h"
+#include "fill/FieldMapping.h"
+#include "fill/FormAccess.h"
+#include "fill/Insertion.h"
 #include "platform/AudioInput.h"
 #include "platform/Clipboard.h"
 #include "platform/Desktop.h"
@@ -124,11 +124,11 @@ public:
     // Everything the controller works with; each must outlive it.
     struct Services {
         platform::MainLoop& loop;
-        audio::Recorder& recorder;
+        audio::Recording& recorder;
         audio::Recogniser& recogniser;
-        fill::FillEngine& fillEngine;
-        fill::FillService& fillService;
-        fill::Paste& paste;
+        fill::FormAccess& fillEngine;
+        fill::FieldMapping& fillService;
+        fill::Insertion& paste;
         session::Session& session;
         platform::Desktop& desktop;
         platform::Clipboard& clipboard;
@@ -164,6 +164,8 @@ public:
     double micLevel() const { return micLevel_.get(); }  // 0 to 1
     double elapsed() const { return elapsed_.get(); }    // seconds, counted in meter ticks
     bool launchAtLogin() const { return launchAtLogin_.get(); }
+    // Whether the last fill kept fields to put back; announced like the rest.
+    bool canUndoFill() const { return !fillFields_.empty(); }
 
     // Run immediately before each synthetic paste (the program hides its panel).
     std::function<void()> willInsert;
@@ -239,8 +241,8 @@ private:
     Published<bool> launchAtLogin_{objectWillChange_, false};
 
     std::shared_ptr<Application> fillTarget_;
-    std::vector<fill::FillEngine::Field> fillFields_;
-    std::vector<fill::FillEngine::Outcome> lastOutcomes_;
+    std::vector<fill::FormAccess::Field> fillFields_;
+    std::vector<fill::FormAccess::Outcome> lastOutcomes_;
     platform::MainLoop::Timer meter_;
     platform::MainLoop::Timer problemTimer_;
     // A start that has not yet reached the recorder (it may be waiting for the

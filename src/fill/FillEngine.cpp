@@ -146,10 +146,10 @@ bool isInputRole(const std::string& role) {
 
 }  // namespace
 
-FillEngine::FillEngine(platform::Accessibility& accessibility) : accessibility_(&accessibility) {}
+FillEngine::FillEngine(platform::Accessibility& accessibility) : accessibility_(accessibility) {}
 
 std::vector<FillEngine::Field> FillEngine::enumerate(pid_t pid, int maxFields) {
-    auto& ax = *accessibility_;
+    auto& ax = accessibility_;
     Reader reader(ax);
     std::vector<Field> fields;
 
@@ -225,28 +225,6 @@ std::vector<FillEngine::Field> FillEngine::enumerate(pid_t pid, int maxFields) {
     return fields;
 }
 
-std::map<std::string, int> FillEngine::diagnose(pid_t pid) {
-    auto& ax = *accessibility_;
-    ElementRef app = ax.application(pid);
-    ax.setMessagingTimeout(app, messagingTimeoutSeconds);
-    const auto focused = ax.read(app, Attribute::focusedWindow);
-    const auto windows = ax.read(app, Attribute::windows);
-    const auto list = windows.elements();
-    return {
-        {"focusedWindowErr", focused.status},
-        {"windowsErr", windows.status},
-        {"windowCount", list ? static_cast<int>(list->size()) : -1},
-    };
-}
-
-std::optional<std::string> FillEngine::bestLabel(const platform::ElementRef& element) {
-    return Reader(*accessibility_).bestLabel(element);
-}
-
-platform::ElementRef FillEngine::firstWindow(const platform::ElementRef& app) {
-    return Reader(*accessibility_).firstWindow(app);
-}
-
 // ---- writing ----------------------------------------------------------------------------
 
 std::string FillEngine::displayName(const Field& field) {
@@ -258,7 +236,7 @@ std::string FillEngine::displayName(const Field& field) {
 
 std::vector<FillEngine::Outcome> FillEngine::apply(const std::map<std::string, std::string>& values,
                                                    const std::vector<Field>& fields) {
-    auto& ax = *accessibility_;
+    auto& ax = accessibility_;
     std::vector<Outcome> outcomes;
     for (const auto& field : fields) {
         auto entry = values.find(field.id);
@@ -281,12 +259,12 @@ void FillEngine::undo(const std::vector<Field>& fields, const std::vector<Outcom
         const std::string name = displayName(field);
         const std::string original = field.original.value_or("");
         if (written.contains(name)) {
-            accessibility_->setAttribute(field.element, Attribute::value, original);
+            accessibility_.setAttribute(field.element, Attribute::value, original);
         } else if (refused.contains(name)) {
             // A write whose answer came too late may still have landed: put the
             // original back wherever the field no longer holds it.
-            auto now = accessibility_->read(field.element, Attribute::value).string();
-            if (now && *now != original) accessibility_->setAttribute(field.element, Attribute::value, original);
+            auto now = accessibility_.read(field.element, Attribute::value).string();
+            if (now && *now != original) accessibility_.setAttribute(field.element, Attribute::value, original);
         }
     }
 }

@@ -19,7 +19,7 @@ FillService::FillService(session::Session& session, platform::HttpClient& http, 
     : session_(&session), http_(&http), loop_(&loop), apiBase_(std::move(apiBase)), timeoutSeconds_(timeoutSeconds) {}
 
 std::string FillService::requestBody(const std::map<std::string, std::string>& source,
-                                     const std::vector<FillEngine::Field>& fields) {
+                                     const std::vector<FormAccess::Field>& fields) {
     json body = json::object();
     for (const auto& [key, value] : source) body[key] = value;
     json list = json::array();
@@ -77,7 +77,7 @@ FillService::Mapping FillService::readAnswer(int status, const std::string& body
 }
 
 Task<FillService::Mapping> FillService::send(std::map<std::string, std::string> source,
-                                             std::vector<FillEngine::Field> fields) {
+                                             std::vector<FormAccess::Field> fields) {
     // The token comes first: without one, nothing goes out.
     const std::string token = co_await session_->accessToken();
 

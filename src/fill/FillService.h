@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "fill/FillEngine.h"
+#include "fill/FieldMapping.h"
 #include "platform/Error.h"
 #include "platform/Task.h"
 
@@ -20,14 +20,8 @@ class Session;
 
 namespace vell::fill {
 
-class FillService {
+class FillService : public FieldMapping {
 public:
-    struct Mapping {
-        std::map<std::string, std::string> values;  // field id → value
-        std::vector<std::string> unfilled;
-        bool operator==(const Mapping&) const = default;
-    };
-
     class FillError : public Error {
     public:
         explicit FillError(const std::string& message) : Error(message) {}
@@ -37,20 +31,15 @@ public:
     // The request runs on a background thread of `loop` through `http`.
     FillService(session::Session& session, platform::HttpClient& http, platform::MainLoop& loop, std::string apiBase,
                 double timeoutSeconds = 30);
-    virtual ~FillService() = default;
-
     // Sends the source ({"transcript": …} or {"noteId": …}) with the fields'
     // descriptions; throws SessionError, FillError or a transport Error.
-    virtual Task<Mapping> send(std::map<std::string, std::string> source, std::vector<FillEngine::Field> fields);
+    Task<Mapping> send(std::map<std::string, std::string> source, std::vector<FormAccess::Field> fields) override;
 
     // The wire format, exposed for tests: the compact JSON request body, and
     // the answer read from a status and body (throws FillError).
     static std::string requestBody(const std::map<std::string, std::string>& source,
-                                   const std::vector<FillEngine::Field>& fields);
+                                   const std::vector<FormAccess::Field>& fields);
     static Mapping readAnswer(int status, const std::string& body);
-
-protected:
-    FillService() = default;  // for test doubles that replace every operation
 
 private:
     session::Session* session_ = nullptr;

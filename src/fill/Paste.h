@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "fill/Insertion.h"
 #include "platform/Clipboard.h"
 #include "platform/Keyboard.h"
 #include "platform/MainLoop.h"
@@ -12,7 +13,7 @@
 
 namespace vell::fill {
 
-class Paste {
+class Paste : public Insertion {
 public:
     // The clipboard goes back no sooner than this after the keystroke, so the
     // target has handled the paste before its contents change under it.
@@ -24,14 +25,9 @@ public:
     static constexpr int captureAttempts = 3;
 
     Paste(platform::MainLoop& loop, platform::Clipboard& clipboard, platform::Keyboard& keyboard);
-    virtual ~Paste() = default;
-
     // Main thread. Finishes when the clipboard has been restored (or the
     // restore was skipped); callers need not wait for it.
-    virtual Task<> insert(std::string text);
-
-protected:
-    Paste() = default;  // for test doubles that replace every operation
+    Task<> insert(std::string text) override;
 
 private:
     struct State;  // shared with the inserts still running, which hold it weakly

@@ -28,7 +28,9 @@ public:
     virtual void orderFront() = 0;
     virtual void orderOut() = 0;
     virtual bool isVisible() const = 0;
-    // Calls onPress on the main loop for each mouse press outside the window.
+    // Calls onPress on the main loop for each left or right mouse press
+    // outside the window (and outside the program's own menus). The watch may
+    // be dropped from inside onPress.
     virtual Watch watchOutsidePresses(std::function<void()> onPress) = 0;
 };
 

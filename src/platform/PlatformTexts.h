@@ -13,7 +13,7 @@ namespace vell::platform {
 
 // Longer names come first so that a place is replaced before any shorter
 // place it begins with.
-inline constexpr std::array<std::pair<std::string_view, std::string_view>, 9> platformTextTable{{
+inline constexpr std::array<std::pair<std::string_view, std::string_view>, 11> platformTextTable{{
     {"System Settings › Privacy & Security › Accessibility", "Settings › Accessibility"},
     {"System Settings › Privacy & Security › Microphone", "Settings › Privacy › Microphone"},
     {"System Settings › Privacy & Security", "Settings › Privacy"},
@@ -22,6 +22,8 @@ inline constexpr std::array<std::pair<std::string_view, std::string_view>, 9> pl
     {"⌃⌥Space", "Ctrl+Alt+Space"},
     {"⌘V", "Ctrl+V"},
     {"Vell for Mac", "Vell for Linux"},
+    {"SF Symbols 'mic'", "icon theme 'audio-input-microphone-symbolic'"},
+    {"macOS will ask", "the system will ask"},
     {"this Mac", "this computer"},
 }};
 

@@ -22,10 +22,10 @@
 #include <vector>
 
 #include "audio/Recogniser.h"
-#include "audio/Recorder.h"
-#include "fill/FillEngine.h"
-#include "fill/FillService.h"
-#include "fill/Paste.h"
+#include "audio/Recording.h"
+#include "fill/FieldMapping.h"
+#include "fill/FormAccess.h"
+#include "fill/Insertion.h"
 #include "platform/Async.h"
 #include "platform/AudioInput.h"
 #include "platform/Clipboard.h"
@@ -38,7 +38,7 @@ namespace vell::test {
 
 // ---- recorder ------------------------------------------------------------------------------
 
-class RecorderDouble : public audio::Recorder {
+class RecorderDouble : public audio::Recording {
 public:
     RecorderDouble(platform::MainLoop& loop, std::filesystem::path folder) : loop_(loop), folder_(std::move(folder)) {
         std::filesystem::create_directories(folder_);
@@ -101,7 +101,6 @@ public:
     bool promptOpen() const { return pendingAnswer_ != nullptr; }
 
     std::optional<float> averagePower() const override { return current_ ? power : std::nullopt; }
-    bool isRecording() const override { return current_.has_value(); }
     Authorisation authorisation() override { return status; }
     std::optional<std::string> deviceName() override { return device; }
 
@@ -145,7 +144,7 @@ private:
 
 // ---- fill engine ---------------------------------------------------------------------------
 
-class FillEngineDouble : public fill::FillEngine {
+class FillEngineDouble : public fill::FormAccess {
 public:
     using Values = std::map<std::string, std::string>;
 
@@ -173,7 +172,6 @@ public:
         if (enumerateError) std::rethrow_exception(enumerateError);
         return fields;
     }
-    std::map<std::string, int> diagnose(pid_t) override { return {}; }
     std::vector<Outcome> apply(const Values& values, const std::vector<Field>&) override {
         applied.push_back(values);
         threads.push_back(std::this_thread::get_id());
@@ -197,7 +195,7 @@ public:
 
 // ---- fill service --------------------------------------------------------------------------
 
-class FillServiceDouble : public fill::FillService {
+class FillServiceDouble : public fill::FieldMapping {
 public:
     explicit FillServiceDouble(platform::MainLoop& loop) : loop_(loop) {}
 
@@ -212,7 +210,7 @@ public:
     std::vector<Call> calls;
 
     Task<Mapping> send(std::map<std::string, std::string> source,
-                       std::vector<fill::FillEngine::Field> fields) override {
+                       std::vector<fill::FormAccess::Field> fields) override {
         Call call{std::move(source), {}};
         for (const auto& f : fields) call.fieldIds.push_back(f.id);
         calls.push_back(std::move(call));
@@ -227,7 +225,7 @@ private:
 
 // ---- paste ---------------------------------------------------------------------------------
 
-class PasteDouble : public fill::Paste {
+class PasteDouble : public fill::Insertion {
 public:
     explicit PasteDouble(platform::MainLoop& loop) : loop_(loop) {}
 

@@ -19,6 +19,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace vell::platform {
@@ -183,19 +184,14 @@ Window focusedWindow(Display* display) {
 }
 }  // namespace
 
-std::shared_ptr<Desktop::Application> X11Desktop::frontApplication() {
-    if (!display_) return nullptr;
-    Display* display = display_.get();
-    ErrorTrap trap(display);
+namespace {
+// The top-level window (with a process id) that holds `window`, and that id.
+std::optional<std::pair<Window, pid_t>> owner(Display* display, Window window) {
     const Window root = DefaultRootWindow(display);
     // The focus may sit on a child window; the process id is on its top level.
-    for (Window window = focusedWindow(display); window != None && window != root;) {
-        if (auto pid = cardinalProperty(display, window, "_NET_WM_PID", XA_CARDINAL); pid && *pid > 0) {
-            const auto processId = static_cast<pid_t>(*pid);
-            auto name = applicationName(display, window, processId);
-            if (trap.caught()) return nullptr;
-            return std::make_shared<X11Application>(processId, std::move(name));
-        }
+    while (window != None && window != root) {
+        if (auto pid = cardinalProperty(display, window, "_NET_WM_PID", XA_CARDINAL); pid && *pid > 0)
+            return std::pair{window, static_cast<pid_t>(*pid)};
         Window parent = None, rootReturn = None;
         Window* children = nullptr;
         unsigned int count = 0;
@@ -203,7 +199,43 @@ std::shared_ptr<Desktop::Application> X11Desktop::frontApplication() {
         if (children) XFree(children);
         window = parent;
     }
-    return nullptr;
+    return std::nullopt;
+}
+
+// The highest window in the window manager's stacking order that belongs to
+// another process: with focus following raise, the one active before ours.
+std::optional<std::pair<Window, pid_t>> topmostForeign(Display* display) {
+    const Atom property = XInternAtom(display, "_NET_CLIENT_LIST_STACKING", False);
+    Atom type = None;
+    int format = 0;
+    unsigned long count = 0, remaining = 0;
+    unsigned char* data = nullptr;
+    std::vector<Window> stack;
+    if (XGetWindowProperty(display, DefaultRootWindow(display), property, 0, 4096, False, XA_WINDOW, &type, &format,
+                           &count, &remaining, &data) == Success &&
+        data && format == 32) {
+        auto* windows = reinterpret_cast<unsigned long*>(data);
+        stack.assign(windows, windows + count);
+    }
+    if (data) XFree(data);
+    for (auto it = stack.rbegin(); it != stack.rend(); ++it)
+        if (auto found = owner(display, *it); found && found->second != ::getpid()) return found;
+    return std::nullopt;
+}
+}  // namespace
+
+std::shared_ptr<Desktop::Application> X11Desktop::frontApplication() {
+    if (!display_) return nullptr;
+    Display* display = display_.get();
+    ErrorTrap trap(display);
+    auto front = owner(display, focusedWindow(display));
+    // While the person types into our own panel, the front application is
+    // still the one they were working in.
+    if (front && front->second == ::getpid()) front = topmostForeign(display);
+    if (!front) return nullptr;
+    auto name = applicationName(display, front->first, front->second);
+    if (trap.caught()) return nullptr;
+    return std::make_shared<X11Application>(front->second, std::move(name));
 }
 
 // Whether the accessibility bus is there and enabled, kept current from its

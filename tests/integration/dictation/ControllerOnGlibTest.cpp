@@ -29,7 +29,7 @@ protected:
           fillService(loop),
           paste(loop) {
         fillEngine.fields = {FillEngineDouble::field("f0", "Name")};
-        fillEngine.outcomes = {{"Name", "Ada", vell::fill::FillEngine::Applied::applied}};
+        fillEngine.outcomes = {{"Name", "Ada", vell::fill::FormAccess::Applied::applied}};
         fillService.mapping.values = {{"f0", "Ada"}};
         controller = Controller::create(
             {loop, recorder, recogniser, fillEngine, fillService, paste, session, desktop, clipboard, loginItem});

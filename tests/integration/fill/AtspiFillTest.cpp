@@ -189,13 +189,6 @@ TEST_F(AtspiFillTest, WorksFromABackgroundThreadOfAGtkProgram) {
     gtk_widget_destroy(own);
 }
 
-TEST_F(AtspiFillTest, DiagnoseSeesTheWindow) {
-    enumerateWhenReady(sampleForm.size());
-    auto report = engine.diagnose(form->pid());
-    EXPECT_EQ(report.at("windowsErr"), 0);
-    EXPECT_EQ(report.at("windowCount"), 1);
-}
-
 TEST_F(AtspiFillTest, AStoppedTargetDoesNotStallTheWalk) {
     ASSERT_EQ(enumerateWhenReady(sampleForm.size()).size(), sampleForm.size());
     ::kill(form->pid(), SIGSTOP);

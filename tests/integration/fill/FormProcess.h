@@ -92,6 +92,13 @@ public:
         return line && *line == "ready";
     }
 
+    // Sends one command line and returns the fixture's one-line answer.
+    std::optional<std::string> ask(const std::string& command, double timeoutSeconds = 10) {
+        const std::string line = command + "\n";
+        if (write(input_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return std::nullopt;
+        return readLine(timeoutSeconds);
+    }
+
     // The fixture's inputs by name with their current text.
     nlohmann::json values(double timeoutSeconds = 10) {
         const std::string command = "values\n";

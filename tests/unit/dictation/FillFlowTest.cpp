@@ -12,7 +12,7 @@
 namespace vell::test {
 namespace {
 
-using Applied = fill::FillEngine::Applied;
+using Applied = fill::FormAccess::Applied;
 using Record = dictation::DictationController::FillReport::Record;
 
 class FillTest : public ControllerTest {
@@ -176,7 +176,7 @@ TEST_F(FillTest, NoFieldsNamesTheApplicationOrSaysThatApp) {
 
 TEST_F(FillTest, ServiceFailureShowsItsDescriptionAndDropsTheFill) {
     auto& c = make();
-    fillService.error = std::make_exception_ptr(fill::FillService::FillError("The fill service is unavailable."));
+    fillService.error = std::make_exception_ptr(Error("The fill service is unavailable."));
     spokenFill();
     EXPECT_EQ(c.problem(), "The fill service is unavailable.");
     EXPECT_TRUE(fillEngine.applied.empty());

@@ -245,7 +245,6 @@ TEST_F(FillEngineTest, FallsBackToTheFirstWindowWhenTheFocusedOneCannotBeRead) {
 
     ASSERT_EQ(fields.size(), 1u);
     EXPECT_EQ(fields[0].label, "In first");
-    EXPECT_EQ(engine.firstWindow(app), first);
 }
 
 TEST_F(FillEngineTest, NoWindowOrUnknownProcessGivesNoFields) {
@@ -288,42 +287,22 @@ TEST_F(FillEngineTest, AHungApplicationIsNotAskedForItsWindowsAgain) {
     EXPECT_EQ(ax.reads().size(), 1u);
 }
 
-TEST_F(FillEngineTest, DiagnoseReportsTheReadCodesAndWindowCount) {
-    auto app = ax.addApplication(
-        pid, std::vector<FakeAccessibility::NodeRef>{FakeAccessibility::window({}), FakeAccessibility::window({})});
-    EXPECT_EQ(engine.diagnose(pid),
-              (std::map<std::string, int>{{"focusedWindowErr", 0}, {"windowsErr", 0}, {"windowCount", 2}}));
-
-    app->fail(Attribute::focusedWindow, Accessibility::noValue);
-    app->set(Attribute::windows, std::vector<vell::platform::ElementRef>{});
-    EXPECT_EQ(engine.diagnose(pid),
-              (std::map<std::string, int>{
-                  {"focusedWindowErr", Accessibility::noValue}, {"windowsErr", 0}, {"windowCount", 0}}));
-
-    app->fail(Attribute::windows, Accessibility::cannotComplete);
-    EXPECT_EQ(engine.diagnose(pid), (std::map<std::string, int>{{"focusedWindowErr", Accessibility::noValue},
-                                                                {"windowsErr", Accessibility::cannotComplete},
-                                                                {"windowCount", -1}}));
-
-    app->set(Attribute::windows, std::string("not a list"));
-    EXPECT_EQ(engine.diagnose(pid).at("windowCount"), -1);
-    EXPECT_TRUE(ax.writes().empty());  // diagnosing changes nothing in the target
-}
-
-TEST_F(FillEngineTest, BestLabelTakesTheFirstNonEmptySourceUntrimmed) {
+TEST_F(FillEngineTest, TheLabelIsTheFirstNonEmptySourceUntrimmed) {
     auto caption = FakeAccessibility::staticText(" Caption ");
     auto element = FakeAccessibility::input("e");
-    EXPECT_FALSE(engine.bestLabel(element));
+    ax.addApplication(pid, FakeAccessibility::window({element}));
+    auto label = [&] { return enumerate().at(0).label; };
+    EXPECT_FALSE(label());
     element->set(Attribute::help, "Help");
-    EXPECT_EQ(engine.bestLabel(element), "Help");
+    EXPECT_EQ(label(), "Help");
     element->set(Attribute::titleElement, vell::platform::ElementRef(caption));
-    EXPECT_EQ(engine.bestLabel(element), " Caption ");
+    EXPECT_EQ(label(), " Caption ");
     element->set(Attribute::description, "Description");
-    EXPECT_EQ(engine.bestLabel(element), "Description");
+    EXPECT_EQ(label(), "Description");
     element->set(Attribute::title, "");
-    EXPECT_EQ(engine.bestLabel(element), "Description");
+    EXPECT_EQ(label(), "Description");
     element->set(Attribute::title, "Title");
-    EXPECT_EQ(engine.bestLabel(element), "Title");
+    EXPECT_EQ(label(), "Title");
 }
 
 }  // namespace

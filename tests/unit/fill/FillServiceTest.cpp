@@ -9,8 +9,8 @@
 #include "session/Session.h"
 #include "support/VirtualLoop.h"
 
-using vell::fill::FillEngine;
 using vell::fill::FillService;
+using vell::fill::FormAccess;
 using vell::platform::HttpClient;
 
 namespace {
@@ -28,9 +28,9 @@ struct ScriptedHttp final : HttpClient {
     }
 };
 
-FillEngine::Field field(std::string id, std::optional<std::string> label, std::optional<std::string> placeholder,
+FormAccess::Field field(std::string id, std::optional<std::string> label, std::optional<std::string> placeholder,
                         std::optional<std::string> near, std::string type = "text") {
-    FillEngine::Field f;
+    FormAccess::Field f;
     f.id = std::move(id);
     f.label = std::move(label);
     f.placeholder = std::move(placeholder);
@@ -46,7 +46,7 @@ struct FillServiceTest : ::testing::Test {
     ScriptedHttp http;
     FillService service{session, http, loop, "http://service.test/base"};
 
-    FillService::Mapping send(std::vector<FillEngine::Field> fields = {}) {
+    FillService::Mapping send(std::vector<FormAccess::Field> fields = {}) {
         auto task = service.send({{"transcript", "my name is Ada"}}, std::move(fields));
         loop.runUntilIdle();
         EXPECT_TRUE(task.done());

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using vell::service::Accounts;
 using vell::service::Database;
 
@@ -66,8 +68,45 @@ TEST_F(AccountsTest, RefreshRotatesBothTokensAndRetiresTheOldOnes) {
     EXPECT_EQ(renewed.email, "ada@example.com");
     EXPECT_DOUBLE_EQ(renewed.expiresAt, now + 3600);
     EXPECT_TRUE(accounts.authenticate(renewed.accessToken));
-    EXPECT_THROW(accounts.refresh(session.refreshToken), Accounts::Refused);
-    EXPECT_NO_THROW(accounts.refresh(renewed.refreshToken));
+    EXPECT_NO_THROW(accounts.refresh(accounts.refresh(renewed.refreshToken).refreshToken));
+}
+
+// One table: each way a session ends, and what must end with it.
+TEST_F(AccountsTest, SessionsEndWithTheirHandOffsWhicheverWayTheyEnd) {
+    struct Case {
+        const char* how;
+        std::function<void(Accounts&, const Accounts::Session& first, const Accounts::Session& current)> end;
+    };
+    const Case cases[] = {
+        {"sign-out by access token", [](Accounts& a, auto&, auto& current) { a.signOut(current.accessToken); }},
+        {"sign-out by refresh token",
+         [](Accounts& a, auto&, auto& current) { a.signOutByRefresh(current.refreshToken); }},
+        {"a retired refresh token comes back",
+         [](Accounts& a, auto& first, auto&) { EXPECT_THROW(a.refresh(first.refreshToken), Accounts::Refused); }},
+    };
+    for (auto& c : cases) {
+        auto first =
+            accounts.signUp(std::string("ada+") + std::to_string(&c - cases) + "@example.com", "correct horse");
+        auto current = accounts.refresh(first.refreshToken);
+        auto parent = accounts.authenticate(current.accessToken);
+        auto desktop = accounts.startSession(parent->accountId, parent->sessionId);
+        auto unrelated = accounts.startSession(parent->accountId);
+        now += 4000;  // every access token has expired: only refresh tokens are left
+        c.end(accounts, first, current);
+        EXPECT_THROW(accounts.refresh(current.refreshToken), Accounts::Refused) << c.how;
+        EXPECT_THROW(accounts.refresh(desktop.refreshToken), Accounts::Refused) << c.how;
+        EXPECT_NO_THROW(accounts.refresh(unrelated.refreshToken)) << c.how;
+    }
+}
+
+TEST_F(AccountsTest, ASessionKeepsOnlyItsNewestHandOffs) {
+    auto browser = accounts.signUp("ada@example.com", "correct horse");
+    auto parent = accounts.authenticate(browser.accessToken);
+    std::vector<Accounts::Session> handOffs;
+    for (int i = 0; i < 200; ++i) handOffs.push_back(accounts.startSession(parent->accountId, parent->sessionId));
+    EXPECT_EQ(db.query("SELECT 1 FROM sessions WHERE parent_id IS NOT NULL").size(), 4u);
+    EXPECT_TRUE(accounts.authenticate(handOffs.back().accessToken));
+    EXPECT_FALSE(accounts.authenticate(handOffs.front().accessToken));
 }
 
 TEST_F(AccountsTest, RefreshTokensExpireToo) {

@@ -1,0 +1,46 @@
+#include "platform/linux/SymbolIcons.h"
+
+#include <gtk/gtk.h>
+
+#include <system_error>
+
+#include "platform/Symbols.h"
+
+namespace vell::platform {
+namespace {
+
+// The display's theme, with the program's own folder on its search path;
+// null while there is no display.
+GtkIconTheme* iconTheme() {
+    GdkScreen* screen = gdk_screen_get_default();
+    if (!screen) return nullptr;
+    GtkIconTheme* theme = gtk_icon_theme_get_for_screen(screen);
+    static bool searchPathAdded = false;
+    if (!searchPathAdded) gtk_icon_theme_append_search_path(theme, ownIconDirectory().c_str());
+    searchPathAdded = true;
+    return theme;
+}
+
+}  // namespace
+
+std::filesystem::path ownIconDirectory() {
+    std::error_code error;
+    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::path("share/icons") : exe.parent_path().parent_path() / "share" / "icons";
+}
+
+std::string symbolIconName(std::string_view name) {
+    const Symbol* symbol = findSymbol(name);
+    if (!symbol) return {};
+    const std::string themeIcon(symbol->themeIcon), ownIcon(symbol->ownIcon);
+    if (GtkIconTheme* theme = iconTheme()) {
+        if (gtk_icon_theme_has_icon(theme, themeIcon.c_str())) return themeIcon;
+        return gtk_icon_theme_has_icon(theme, ownIcon.c_str()) ? ownIcon : std::string();
+    }
+    // Without a display only the program's own files can be checked.
+    std::error_code error;
+    const auto file = ownIconDirectory() / "hicolor" / "scalable" / "actions" / (ownIcon + ".svg");
+    return std::filesystem::exists(file, error) ? ownIcon : std::string();
+}
+
+}  // namespace vell::platform

@@ -1,0 +1,114 @@
+// Hotkey over a hand-driven key grab and the virtual loop: what reaches the
+// two actions, when, and what no longer does.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "FakeKeyGrab.h"
+#include "VirtualLoop.h"
+#include "app/Hotkey.h"
+
+using vell::app::Hotkey;
+using vell::test::FakeKeyGrab;
+using vell::test::VirtualLoop;
+
+namespace {
+
+struct HotkeyTest : ::testing::Test {
+    VirtualLoop loop;
+    FakeKeyGrab grab;
+    std::unique_ptr<Hotkey> hotkey = std::make_unique<Hotkey>(loop, grab);
+    std::string log;
+
+    HotkeyTest() {
+        hotkey->onDown = [this] { log += "D"; };
+        hotkey->onUp = [this] { log += "U"; };
+    }
+    bool registerSpace() { return hotkey->registerKey(Hotkey::spaceKey, Hotkey::controlOption); }
+    // Plays key events: 'd' a press (or an auto-repeated one), 'u' a release.
+    void play(const std::string& events) {
+        for (char event : events) event == 'd' ? grab.keyDown() : grab.keyUp();
+    }
+};
+
+// Key events, then the actions that run: one onDown per hold however often the
+// press repeats, one onUp per release, nothing for a release without a hold.
+struct EventRow {
+    const char* events;
+    const char* actions;
+};
+
+TEST_F(HotkeyTest, OneActionPerHoldAndPerReleaseInEventOrder) {
+    const EventRow rows[] = {
+        {"du", "DU"}, {"ddddu", "DU"}, {"dudu", "DUDU"}, {"dddudddu", "DUDU"}, {"u", ""}, {"uduu", "DU"},
+    };
+    ASSERT_TRUE(registerSpace());
+    for (const auto& row : rows) {
+        log.clear();
+        play(row.events);
+        EXPECT_EQ(log, "") << "actions never run inside the grab's report";
+        loop.runUntilIdle();
+        EXPECT_EQ(log, row.actions) << "events " << row.events;
+    }
+}
+
+TEST_F(HotkeyTest, ASecondRegisterReplacesTheFirstAndStartsWithNoHold) {
+    ASSERT_TRUE(registerSpace());
+    play("d");
+    loop.runUntilIdle();
+    ASSERT_TRUE(hotkey->registerKey(36, 0x1000));
+    EXPECT_EQ(grab.grabs(), 2);
+    EXPECT_EQ(grab.held()->keyCode, 36u);
+    play("udu");
+    loop.runUntilIdle();
+    EXPECT_EQ(log, "DDU");
+}
+
+TEST_F(HotkeyTest, TakenCombinationFailsAndNothingRuns) {
+    grab.taken = true;
+    EXPECT_FALSE(registerSpace());
+    play("du");
+    loop.runUntilIdle();
+    EXPECT_EQ(log, "");
+}
+
+// Events already posted when the registration ends run no action.
+TEST_F(HotkeyTest, NothingRunsAfterUnregisterOrDrop) {
+    for (bool drop : {false, true}) {
+        log.clear();
+        ASSERT_TRUE(registerSpace());
+        play("du");
+        if (drop)
+            hotkey.reset();
+        else
+            hotkey->unregister();
+        EXPECT_FALSE(grab.held());
+        play("du");
+        loop.runUntilIdle();
+        EXPECT_EQ(log, "") << (drop ? "dropped" : "unregistered");
+    }
+}
+
+TEST_F(HotkeyTest, TheActionHeldWhenThePostedWorkRunsIsTheOneThatRuns) {
+    ASSERT_TRUE(registerSpace());
+    play("du");
+    hotkey->onDown = [this] { log += "d2"; };
+    hotkey->onUp = [this] { log += "u2"; };
+    loop.runUntilIdle();
+    EXPECT_EQ(log, "d2u2");
+}
+
+TEST_F(HotkeyTest, AnActionMayDropTheHotkey) {
+    ASSERT_TRUE(registerSpace());
+    hotkey->onDown = [this] {
+        log += "D";
+        hotkey.reset();
+    };
+    play("du");
+    loop.runUntilIdle();
+    EXPECT_EQ(log, "D");
+}
+
+}  // namespace
