@@ -82,6 +82,13 @@ struct Application::Parts {
     GtkWidget* status = nullptr;
     dictation::ChangeSignal::Subscription redraw;
     platform::MainLoop::Timer setupWatch;
+
+    // Torn down first: a fill or an undo still running in the background ends
+    // (within its 2 s request limit) before the parts it uses go.
+    struct BackgroundDrain {
+        platform::GlibMainLoop& loop;
+        ~BackgroundDrain() { loop.finishBackgroundWork(); }
+    } drain{loop};
 };
 
 Application::Application() = default;
