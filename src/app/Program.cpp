@@ -47,6 +47,9 @@ Program::Program(Options chosen, std::function<void()> terminate)
 }
 
 Program::~Program() {
+    // A fill or an undo still running in the background ends (within its 2 s
+    // request limit) before the parts it uses go.
+    platform.loop.finishBackgroundWork();
     delegate_.reset();
     session::SessionStore::setShared(nullptr);
     session::PanelWebView::setShared(nullptr);

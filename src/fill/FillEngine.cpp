@@ -267,13 +267,20 @@ std::vector<FillEngine::Outcome> FillEngine::apply(const std::map<std::string, s
 }
 
 void FillEngine::undo(const std::vector<Field>& fields, const std::vector<Outcome>& outcomes) {
-    std::set<std::string> written;
-    for (const auto& outcome : outcomes)
-        if (outcome.result != Applied::failed) written.insert(outcome.label);
-    if (written.empty()) return;
-    for (const auto& field : fields)
-        if (written.contains(displayName(field)))
-            accessibility_.setAttribute(field.element, Attribute::value, field.original.value_or(""));
+    std::set<std::string> written, refused;
+    for (const auto& outcome : outcomes) (outcome.result != Applied::failed ? written : refused).insert(outcome.label);
+    for (const auto& field : fields) {
+        const std::string name = displayName(field);
+        const std::string original = field.original.value_or("");
+        if (written.contains(name)) {
+            accessibility_.setAttribute(field.element, Attribute::value, original);
+        } else if (refused.contains(name)) {
+            // A write whose answer came too late may still have landed: put the
+            // original back wherever the field no longer holds it.
+            auto now = accessibility_.read(field.element, Attribute::value).string();
+            if (now && *now != original) accessibility_.setAttribute(field.element, Attribute::value, original);
+        }
+    }
 }
 
 }  // namespace vell::fill

@@ -77,6 +77,7 @@ Task<> Paste::insert(std::string text) {
     // A program holds the clipboard but would not say what: taking it over
     // would lose the person's contents for good, so the text is not typed.
     // It stays in the history, from where it can be inserted again.
+    // FIXME: the person is not told; the history entry still reads as pasted.
     if (!snapshot.readable) co_return;
 
     const std::uint64_t ours = clipboard.setText(text);

@@ -149,14 +149,17 @@ struct AtspiAccessibility::Target {
     void markUnresponsive() { stalledAt = std::chrono::steady_clock::now(); }
     bool unresponsive() const { return stalledAt && std::chrono::steady_clock::now() - *stalledAt < quiet; }
 
-    // Taken once, at the start of the walk, and used only while fresh: later
-    // reads (writing, restoring) ask the application itself.
+    // Taken once, at the start of the walk, and used while the walk keeps
+    // reading it (a slow application makes a long walk); reads after a pause
+    // (writing, restoring) ask the application itself.
     static constexpr std::chrono::seconds fresh{5};
     bool snapshotTried = false;  // and the direct connection
     std::optional<AtspiTreeSnapshot> snapshot;
-    std::chrono::steady_clock::time_point snapshotTaken;
+    std::chrono::steady_clock::time_point snapshotUsed;
     const AtspiTreeSnapshot* freshSnapshot() {
-        if (snapshot && std::chrono::steady_clock::now() - snapshotTaken > fresh) snapshot.reset();
+        const auto now = std::chrono::steady_clock::now();
+        if (snapshot && now - snapshotUsed > fresh) snapshot.reset();
+        snapshotUsed = now;
         return snapshot ? &*snapshot : nullptr;
     }
 };
@@ -410,7 +413,7 @@ public:
         auto reply = call(cache, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr, snapshotTimeoutMs);
         if (stalled() && reply == nullptr) target_.stalledAt.reset();  // slow, not gone: walk live instead
         target_.snapshot = AtspiTreeSnapshot::fromReply(reply.get());
-        target_.snapshotTaken = std::chrono::steady_clock::now();
+        target_.snapshotUsed = std::chrono::steady_clock::now();
     }
 
 private:

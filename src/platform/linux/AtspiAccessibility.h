@@ -22,9 +22,10 @@
 //   in one request (roles, names, states, children); only what is read of
 //   inputs and captions costs a round trip each. Elements that description
 //   lacks are asked live, and nothing is cached beyond the walk.
-// - Every request gives up after a short time-out, and once a target has
-//   failed to answer, every later request to it fails at once for a few
-//   seconds: a hung or vanished application cannot stall a fill.
+// - Every request gives up after 2 s, so a slow application (answers half a
+//   second late) still gets its whole fill; once a target has failed to
+//   answer, every later request to it fails at once for a few seconds: a hung
+//   or vanished application ends a fill within about 2 s.
 // - "Making the target accessible" means making sure the accessibility bus is
 //   enabled, which is what makes toolkits expose their trees.
 //
@@ -46,7 +47,7 @@ class AtspiAccessibility final : public Accessibility {
 public:
     // `callTimeoutSeconds` bounds every request to another application;
     // `snapshots` false asks every element live (for comparisons).
-    explicit AtspiAccessibility(double callTimeoutSeconds = 0.4, bool snapshots = true);
+    explicit AtspiAccessibility(double callTimeoutSeconds = 2.0, bool snapshots = true);
 
     ElementRef application(pid_t pid) override;
     void setMessagingTimeout(const ElementRef& element, double seconds) override;

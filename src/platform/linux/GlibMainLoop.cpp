@@ -1,5 +1,7 @@
 #include "platform/linux/GlibMainLoop.h"
 
+#include <utility>
+
 #include <cmath>
 #include <memory>
 
@@ -54,6 +56,11 @@ MainLoop::Timer GlibMainLoop::every(double seconds, std::function<void()> fn) {
     g_timeout_add_full(G_PRIORITY_DEFAULT, toMilliseconds(seconds), runRepeating, new Call{std::move(fn), flag},
                        freeCall);
     return Timer(flag);
+}
+
+void GlibMainLoop::finishBackgroundWork() {
+    GThreadPool* finishing = std::exchange(pool_, g_thread_pool_new(runWork, nullptr, 8, FALSE, nullptr));
+    g_thread_pool_free(finishing, FALSE, TRUE);
 }
 
 void GlibMainLoop::background(std::function<void()> work) {

@@ -27,6 +27,9 @@ public:
     bool runUntil(const std::function<bool()>& done, double timeoutSeconds);
     // Iterates the default context for the given time.
     void runFor(double seconds);
+    // Waits for every background job queued so far; later ones run as usual.
+    // Called before the parts that background work uses are torn down.
+    void finishBackgroundWork();
 
 private:
     GThreadPool* pool_;

@@ -199,43 +199,74 @@ private:
 };
 
 // One take: the capture thread reads 10 ms at a time, meters and encodes it.
+// What the thread uses is shared with it, so a stop that cannot wait for a
+// read from a hung sound server leaves the thread its own state and returns.
 class PulseCapture final : public AudioInput::Capture {
 public:
+    // Longest wait for the capture thread's current read at a stop.
+    static constexpr auto stopLimit = std::chrono::milliseconds(500);
+
     PulseCapture(std::unique_ptr<pa_simple, SimpleDeleter> stream, std::unique_ptr<AacFileWriter> writer)
-        : stream_(std::move(stream)), writer_(std::move(writer)), thread_([this] { run(); }) {}
+        : take_(std::make_shared<Take>(std::move(stream), std::move(writer))),
+          thread_([take = take_] { take->run(); }) {}
 
     ~PulseCapture() override { finish(); }
 
-    double duration() const override { return static_cast<double>(samples_.load()) / PulseAudioInput::sampleRate; }
-    float averagePower() const override { return level_.load(); }
+    double duration() const override {
+        return static_cast<double>(take_->samples.load()) / PulseAudioInput::sampleRate;
+    }
+    float averagePower() const override { return take_->level.load(); }
 
     void finish() override {
         if (finished_) return;
         finished_ = true;
-        stopping_ = true;
-        if (thread_.joinable()) thread_.join();
-        writer_->finish();
-        stream_.reset();
+        {
+            std::unique_lock lock(take_->mutex);
+            take_->stopping = true;
+            take_->ended.wait_for(lock, stopLimit, [&] { return take_->done; });
+            // Nothing more is written once stopping is set; the file is completed here.
+            take_->writer->finish();
+        }
+        if (take_->done)
+            thread_.join();
+        else
+            thread_.detach();  // still inside a read: it ends by itself when the server answers
     }
 
 private:
-    void run() {
-        std::vector<std::int16_t> chunk(samplesPerRead);
-        LevelMeter meter;
-        while (!stopping_) {
-            int error = 0;
-            if (pa_simple_read(stream_.get(), chunk.data(), chunk.size() * sizeof(std::int16_t), &error) < 0) break;
-            writer_->write(chunk.data(), chunk.size());
-            level_ = meter.add(chunk.data(), chunk.size());
-            samples_ += chunk.size();
-        }
-    }
+    struct Take {
+        Take(std::unique_ptr<pa_simple, SimpleDeleter> stream, std::unique_ptr<AacFileWriter> writer)
+            : stream(std::move(stream)), writer(std::move(writer)) {}
 
-    std::unique_ptr<pa_simple, SimpleDeleter> stream_;
-    std::unique_ptr<AacFileWriter> writer_;
-    std::atomic<std::uint64_t> samples_{0};
-    std::atomic<float> level_{silenceLevel};
-    std::atomic<bool> stopping_{false};
+        void run() {
+            std::vector<std::int16_t> chunk(samplesPerRead);
+            LevelMeter meter;
+            for (;;) {
+                int error = 0;
+                const bool read =
+                    pa_simple_read(stream.get(), chunk.data(), chunk.size() * sizeof(std::int16_t), &error) >= 0;
+                std::lock_guard lock(mutex);
+                if (!read || stopping) break;
+                writer->write(chunk.data(), chunk.size());
+                level = meter.add(chunk.data(), chunk.size());
+                samples += chunk.size();
+            }
+            std::lock_guard lock(mutex);
+            done = true;
+            ended.notify_all();
+        }
+
+        std::unique_ptr<pa_simple, SimpleDeleter> stream;
+        std::unique_ptr<AacFileWriter> writer;
+        std::atomic<std::uint64_t> samples{0};
+        std::atomic<float> level{silenceLevel};
+        std::mutex mutex;  // the writer, stopping and done
+        std::condition_variable ended;
+        bool stopping = false;
+        bool done = false;
+    };
+
+    std::shared_ptr<Take> take_;
     bool finished_ = false;
     std::thread thread_;  // last: starts once everything it uses exists
 };

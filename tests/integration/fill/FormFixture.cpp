@@ -3,10 +3,13 @@
 // with one line of JSON: every input's name and current text.
 //
 //   vell_fill_form_fixture              the sample form
+//   vell_fill_form_fixture --slow MS    the sample form in a program that
+//                                        handles each wake-up MS late
 //   vell_fill_form_fixture --generated N  a window of about N accessible
 //                                        elements (rows of caption + entry
 //                                        inside nested boxes), for benchmarks
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <nlohmann/json.hpp>
@@ -209,10 +212,27 @@ int main(int argc, char** argv) {
     gtk_window_set_default_size(GTK_WINDOW(window), 500, 700);
     g_signal_connect(window, "destroy", G_CALLBACK(gtk_main_quit), nullptr);
 
-    if (argc >= 3 && std::strcmp(argv[1], "--generated") == 0)
+    if (argc >= 3 && std::strcmp(argv[1], "--generated") == 0) {
         buildGenerated(window, std::atoi(argv[2]));
-    else
+    } else {
         buildSampleForm(window);
+        if (argc >= 3 && std::strcmp(argv[1], "--slow") == 0) {
+            // Every accessibility request (anything but the display and
+            // standard input) reaches the program's loop this much later.
+            static const gulong delay = static_cast<gulong>(std::atoi(argv[2])) * 1000;
+            static const GPollFunc poll = g_main_context_get_poll_func(nullptr);
+            static const int display = ConnectionNumber(gdk_x11_display_get_xdisplay(gdk_display_get_default()));
+            g_main_context_set_poll_func(nullptr, [](GPollFD* fds, guint count, gint timeout) {
+                const gint ready = poll(fds, count, timeout);
+                for (guint i = 0; ready > 0 && i < count; ++i)
+                    if (fds[i].revents && fds[i].fd != display && fds[i].fd != 0) {
+                        g_usleep(delay);
+                        break;
+                    }
+                return ready;
+            });
+        }
+    }
 
     gtk_widget_show_all(window);
     gtk_window_present(GTK_WINDOW(window));

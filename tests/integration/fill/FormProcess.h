@@ -76,6 +76,17 @@ public:
         }
     }
 
+    // Polls `done` every 0.2 s until it holds or the time is up.
+    template <typename Done>
+    static bool eventually(Done done, double timeoutSeconds = 20) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+        while (!done()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            ::usleep(200'000);
+        }
+        return true;
+    }
+
     bool waitReady(double timeoutSeconds = 30) {
         auto line = readLine(timeoutSeconds);
         return line && *line == "ready";

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -85,6 +86,18 @@ TEST_F(PasteIntegrationTest, HeldAltDoesNotTurnThePasteIntoAnotherShortcut) {
     HeldKey alt(XK_Alt_L);
     ASSERT_TRUE(alt.down());
     insertAndCheck();
+}
+
+// A layout whose keys have no Latin v, and Caps Lock on: Control+V still pastes.
+TEST_F(PasteIntegrationTest, PastesOnALayoutWithoutALatinVAndWithCapsLockOn) {
+    ASSERT_EQ(std::system("setxkbmap ru"), 0);
+    insertAndCheck();
+    ASSERT_EQ(std::system("setxkbmap us"), 0);
+    HeldKey{XK_Caps_Lock};  // pressed and released: the lock is on
+    scene.offerElsewhere({{"UTF8_STRING", plain}, {"text/html", html}, {"image/png", png}});
+    scene.openEntry();
+    insertAndCheck();
+    HeldKey{XK_Caps_Lock};
 }
 
 TEST_F(PasteIntegrationTest, SecondInsertRightAfterTheFirstStillBringsBackTheOriginal) {

@@ -121,4 +121,18 @@ TEST_F(ApplyUndoTest, UndoAfterEveryWriteFailedChangesNothing) {
     EXPECT_TRUE(ax.writes().empty());
 }
 
+// The target answered too late: the write counted as failed, then landed.
+TEST_F(ApplyUndoTest, UndoPutsBackAWriteThatLandedAfterItsAnswerTimedOut) {
+    phone->writeStatus = Accessibility::cannotComplete;
+    auto outcomes = engine.apply({{"f0", "Ada"}, {"f1", "555"}}, fields);
+    ASSERT_EQ(outcomes[1].result, Applied::failed);
+    phone->set(Accessibility::Attribute::value, "555");
+    phone->writeStatus = Accessibility::success;  // and answers again
+
+    engine.undo(fields, outcomes);
+
+    EXPECT_EQ(phone->value(), "old phone");
+    EXPECT_EQ(name->value(), "old name");
+}
+
 }  // namespace

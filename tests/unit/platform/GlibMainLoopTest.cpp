@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -61,4 +63,21 @@ TEST(GlibMainLoopTest, PostFromManyThreadsRunsEveryJobOnce) {
     ASSERT_TRUE(loop.runUntil([&] { return count == 1000; }, 10));
     loop.runFor(0.02);
     EXPECT_EQ(count, 1000);
+}
+
+// What a quit relies on: background work queued before is over when the wait
+// returns, and work queued after still runs.
+TEST(GlibMainLoopTest, FinishingBackgroundWorkWaitsForEveryQueuedJob) {
+    GlibMainLoop loop;
+    std::atomic<int> finished{0};
+    for (int i = 0; i < 12; ++i)
+        loop.background([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            ++finished;
+        });
+    loop.finishBackgroundWork();
+    EXPECT_EQ(finished, 12);
+    loop.background([&] { ++finished; });
+    loop.finishBackgroundWork();
+    EXPECT_EQ(finished, 13);
 }
