@@ -19,7 +19,7 @@
 #include <string>
 
 #include "ChildProcesses.h"
-#include "RecordingHttpServer.h"
+#include "LoopbackServer.h"
 #include "audio/CloudRecogniser.h"
 #include "audio/Recorder.h"
 #include "dictation/DictationController.h"
