@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Builds Vell twice (a normal build and an ASan + UBSan build) and runs every
-# test: all of them in the normal build, the unit tests again under the
-# sanitizers. Ends with one summary line: "tests: N passed, N failed".
+# Builds Vell twice and runs every test once: the integration tests in the
+# normal build (with the program, benchmarks and fixtures), the unit tests in
+# an ASan + UBSan build. Ends with one summary line: "tests: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -28,12 +28,12 @@ count() {  # adds the counts of a ctest log to the totals
   passed=$((passed + total - bad)); failed=$((failed + bad))
 }
 
-echo "== all tests (normal build) =="
-ctest --test-dir build --output-on-failure -j2 2>&1 | tee build/ctest.log
+echo "== integration tests (normal build) =="
+ctest --test-dir build -L integration --output-on-failure -j"$jobs" 2>&1 | tee build/ctest.log
 count build/ctest.log
 echo "== unit tests under ASan + UBSan =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build-asan -L unit --output-on-failure -j2 2>&1 | tee build-asan/ctest.log
+  ctest --test-dir build-asan -L unit --output-on-failure -j"$jobs" 2>&1 | tee build-asan/ctest.log
 count build-asan/ctest.log
 
 echo

@@ -58,7 +58,7 @@ void BM_StopToFinishedFile(benchmark::State& state) {
             state.SkipWithError(error.what());
             return;
         }
-        waitFor([&] { return capture->duration() >= 1.0; });
+        waitUntil([&] { return capture->duration() >= 1.0; });
         if (state.range(0)) std::this_thread::sleep_for(std::chrono::microseconds(offsetMicros(random)));
         const auto start = std::chrono::steady_clock::now();
         capture->finish();
@@ -85,7 +85,7 @@ void BM_RecordSpeech(benchmark::State& state) {
         }
         const double cpu0 = cpuSeconds(), wall0 = wallSeconds();
         auto player = playIntoMicrophone(speech(input));
-        waitFor([&] { return capture->duration() >= seconds; }, seconds + 30);
+        waitUntil([&] { return capture->duration() >= seconds; }, seconds + 30);
         capture->finish();
         cpuShare = (cpuSeconds() - cpu0) / (wallSeconds() - wall0);
         bytesPerSecond = static_cast<double>(fs::file_size(file)) / capture->duration();

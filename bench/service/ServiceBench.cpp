@@ -6,10 +6,14 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
 
 using namespace vell::service;
 
@@ -20,18 +24,43 @@ std::string readFile(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// A spoken sentence as the desktop uploads it, or "" without flite/ffmpeg.
+// A sentence spoken by flite and encoded as the desktop uploads it, or "" without flite/ffmpeg.
+std::string speak(const std::string& sentence) {
+    auto folder = std::filesystem::temp_directory_path();
+    auto wav = folder / "vell-bench.wav", m4a = folder / "vell-bench.m4a";
+    std::string make = "flite -voice slt -t '" + sentence + "' -o '" + wav.string() +
+                       "' </dev/null && ffmpeg -nostdin -loglevel error -y -i '" + wav.string() +
+                       "' -ar 16000 -ac 1 -c:a aac -b:a 32k '" + m4a.string() + "'";
+    if (std::system(make.c_str()) != 0) return std::string();
+    return readFile(m4a);
+}
+
 std::string spokenM4a() {
-    static std::string bytes = [] {
-        auto folder = std::filesystem::temp_directory_path();
-        auto wav = folder / "vell-bench.wav", m4a = folder / "vell-bench.m4a";
-        std::string make = "flite -voice slt -t 'please send the report to my office before noon' -o '" + wav.string() +
-                           "' </dev/null && ffmpeg -nostdin -loglevel error -y -i '" + wav.string() +
-                           "' -ar 16000 -ac 1 -c:a aac -b:a 32k '" + m4a.string() + "'";
-        if (std::system(make.c_str()) != 0) return std::string();
-        return readFile(m4a);
-    }();
+    static std::string bytes = speak("please send the report to my office before noon");
     return bytes;
+}
+
+std::vector<std::string> words(const std::string& text) {
+    std::vector<std::string> out;
+    std::istringstream in(text);
+    for (std::string w; in >> w;) out.push_back(w);
+    return out;
+}
+
+// Word-level edit distance: substitutions, insertions and deletions.
+std::size_t wordErrors(const std::vector<std::string>& expected, const std::vector<std::string>& heard) {
+    std::vector<std::size_t> row(heard.size() + 1);
+    for (std::size_t j = 0; j <= heard.size(); ++j) row[j] = j;
+    for (std::size_t i = 1; i <= expected.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= heard.size(); ++j) {
+            std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (expected[i - 1] == heard[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[heard.size()];
 }
 
 void MapJobApplication(benchmark::State& state) {
@@ -82,3 +111,37 @@ BENCHMARK(LoadSpeechModel)->Unit(benchmark::kMillisecond)->Iterations(2);
 }  // namespace
 
 BENCHMARK_MAIN();
+
+// Word accuracy on plain sentences; the recogniser is good enough at 85 % and above.
+void WordAccuracy(benchmark::State& state) {
+    const std::vector<std::string> sentences = {
+        "please send the report to my office before noon",
+        "the weather is nice today",
+        "i will call you tomorrow morning",
+        "can you open the window please",
+        "we need to buy milk and bread",
+        "the meeting starts in the afternoon",
+        "thank you for your help",
+        "let us go for a walk in the park",
+        "i would like a cup of coffee",
+        "the children are playing in the garden",
+    };
+    static SpeechRecogniser recogniser(VELL_SPHINX_MODEL_DIR);
+    std::vector<std::vector<std::int16_t>> spoken;
+    for (const auto& sentence : sentences) {
+        std::string audio = speak(sentence);
+        if (audio.empty()) return state.SkipWithError("flite or ffmpeg missing");
+        spoken.push_back(AudioDecoder::decode(audio, 300));
+    }
+    std::size_t total = 0, errors = 0;
+    for (auto _ : state) {
+        for (std::size_t i = 0; i < sentences.size(); ++i) {
+            total += words(sentences[i]).size();
+            errors += wordErrors(words(sentences[i]), words(recogniser.recognise(spoken[i])));
+        }
+    }
+    const double accuracy = 100.0 * (1.0 - static_cast<double>(errors) / static_cast<double>(total));
+    state.counters["word_accuracy_percent"] = accuracy;
+    if (accuracy < 85.0) state.SkipWithError("word accuracy below 85 %");
+}
+BENCHMARK(WordAccuracy)->Unit(benchmark::kMillisecond)->Iterations(1);

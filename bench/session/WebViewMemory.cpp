@@ -16,7 +16,7 @@
 #include "platform/linux/WebKitWebView.h"
 #include "session/PanelWebView.h"
 #include "support/ChildProcesses.h"
-#include "support/LoopbackPageServer.h"
+#include "support/LoopbackServer.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ int main() {
         return 2;
     }
     const long before = residentKiB(::getpid());
-    vell::test::LoopbackPageServer server;
+    vell::test::LoopbackServer server;
     server.page("/app", startPage());
     vell::platform::GlibMainLoop loop;
 

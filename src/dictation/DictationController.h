@@ -96,11 +96,6 @@ public:
         std::string appName;
         std::vector<Record> outcomes;
         int unfilled = 0;
-
-        // Only the name, the unfilled count and how many outcomes there were.
-        bool operator==(const FillReport& other) const {
-            return appName == other.appName && unfilled == other.unfilled && outcomes.size() == other.outcomes.size();
-        }
     };
 
     // One line of the history.

@@ -21,8 +21,10 @@
 #include <utility>
 #include <vector>
 
+#include "ScratchFolder.h"
 #include "audio/Recogniser.h"
 #include "audio/Recording.h"
+#include "dictation/DictationController.h"
 #include "fill/FieldMapping.h"
 #include "fill/FormAccess.h"
 #include "fill/Insertion.h"
@@ -338,6 +340,28 @@ public:
     void restore(const Snapshot&) override { ++changes; }
     std::uint64_t changeCount() override { return changes; }
     void setOnServed(std::function<void(std::uint64_t)>) override {}
+};
+
+// ---- all of them ---------------------------------------------------------------------------
+
+// Every collaborator of a controller as a double, around one main loop.
+template <typename Loop>
+struct ControllerParts {
+    ScratchFolder folder{"vell-controller-test"};
+    Loop loop;
+    RecorderDouble recorder{loop, folder.path()};
+    RecogniserDouble recogniser{loop};
+    FillEngineDouble fillEngine;
+    FillServiceDouble fillService{loop};
+    PasteDouble paste{loop};
+    SessionDouble session;
+    DesktopDouble desktop;
+    ControllerClipboardDouble clipboard;
+    LoginItemDouble loginItem;
+
+    dictation::DictationController::Services services() {
+        return {loop, recorder, recogniser, fillEngine, fillService, paste, session, desktop, clipboard, loginItem};
+    }
 };
 
 }  // namespace vell::test

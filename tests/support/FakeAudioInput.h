@@ -12,8 +12,6 @@
 // Every take writes a small real file (some bytes at record(), more at finish())
 // so code that moves, uploads or deletes recordings works on real files.
 
-#include <stdlib.h>
-
 #include <coroutine>
 #include <filesystem>
 #include <fstream>
@@ -24,6 +22,7 @@
 #include <utility>
 #include <vector>
 
+#include "ScratchFolder.h"
 #include "platform/AudioInput.h"
 #include "platform/MainLoop.h"
 
@@ -51,19 +50,6 @@ public:
     // When set, a take's duration is the time passed on this clock since record().
     const platform::MainLoop* clock = nullptr;
 
-    FakeAudioInput() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vell-fake-audio.XXXXXX").string();
-        directory_ =
-            ::mkdtemp(pattern.data()) ? std::filesystem::path(pattern) : std::filesystem::temp_directory_path();
-        ownsDirectory_ = directory_ != std::filesystem::temp_directory_path();
-    }
-    ~FakeAudioInput() override {
-        std::error_code ignored;
-        if (ownsDirectory_) std::filesystem::remove_all(directory_, ignored);
-    }
-    FakeAudioInput(const FakeAudioInput&) = delete;
-    FakeAudioInput& operator=(const FakeAudioInput&) = delete;
-
     // The next record() throws AudioInput::Failure with this text; later ones succeed again.
     void failNextRecord(std::string message = "The sound server cannot be reached.") {
         failures_.push_back(std::move(message));
@@ -73,7 +59,7 @@ public:
 
     const std::vector<std::shared_ptr<Take>>& takes() const { return takes_; }
     Take& latest() { return *takes_.back(); }
-    const std::filesystem::path& directory() const { return directory_; }
+    const std::filesystem::path& directory() const { return directory_.path(); }
     int recordCalls() const { return recordCalls_; }
 
     std::unique_ptr<Capture> record(const std::filesystem::path& file) override {
@@ -112,7 +98,7 @@ public:
     }
 
     std::optional<std::string> defaultDeviceName() override { return deviceName; }
-    std::filesystem::path temporaryDirectory() override { return directory_; }
+    std::filesystem::path temporaryDirectory() override { return directory_.path(); }
 
 private:
     struct PromptAwaiter {
@@ -148,8 +134,7 @@ private:
         const platform::MainLoop* clock_;
     };
 
-    std::filesystem::path directory_;
-    bool ownsDirectory_ = false;
+    ScratchFolder directory_{"vell-fake-audio"};
     std::vector<std::string> failures_;
     bool failAlways_ = false;
     int recordCalls_ = 0;

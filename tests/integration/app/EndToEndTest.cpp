@@ -19,7 +19,6 @@
 #include <string>
 
 #include "ChildProcesses.h"
-#include "RecordingHttpServer.h"
 #include "app/Program.h"
 #include "audio/CloudRecogniser.h"
 #include "audio/Recorder.h"

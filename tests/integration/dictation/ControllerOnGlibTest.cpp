@@ -20,37 +20,19 @@ using Controller = vell::dictation::DictationController;
 using Phase = Controller::Phase;
 using Mode = Controller::Mode;
 
-class ControllerOnGlibTest : public ::testing::Test {
+class ControllerOnGlibTest : public ::testing::Test, protected ControllerParts<vell::platform::GlibMainLoop> {
 protected:
-    ControllerOnGlibTest()
-        : folder(std::filesystem::temp_directory_path() / "vell-controller-glib"),
-          recorder(loop, folder),
-          recogniser(loop),
-          fillService(loop),
-          paste(loop) {
+    ControllerOnGlibTest() {
         fillEngine.fields = {FillEngineDouble::field("f0", "Name")};
         fillEngine.outcomes = {{"Name", "Ada", vell::fill::FormAccess::Applied::applied}};
         fillService.mapping.values = {{"f0", "Ada"}};
-        controller = Controller::create(
-            {loop, recorder, recogniser, fillEngine, fillService, paste, session, desktop, clipboard, loginItem});
+        controller = Controller::create(services());
     }
     ~ControllerOnGlibTest() override {
         controller.reset();
         loop.runFor(0.2);
-        std::filesystem::remove_all(folder);
     }
 
-    std::filesystem::path folder;
-    vell::platform::GlibMainLoop loop;
-    RecorderDouble recorder;
-    RecogniserDouble recogniser;
-    FillEngineDouble fillEngine;
-    FillServiceDouble fillService;
-    PasteDouble paste;
-    SessionDouble session;
-    DesktopDouble desktop;
-    ControllerClipboardDouble clipboard;
-    LoginItemDouble loginItem;
     std::shared_ptr<Controller> controller;
 };
 

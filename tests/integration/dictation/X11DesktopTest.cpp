@@ -5,25 +5,25 @@
 // gtest first: Xlib defines macros (None, Status) that clash with its names.
 #include <gtest/gtest.h>
 
+#include "ChildProcesses.h"
+#include "Polling.h"
 #include "platform/linux/X11Desktop.h"
 
 #include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
-
-extern char** environ;
+#include <vector>
 
 namespace {
 
@@ -34,45 +34,25 @@ fs::path env(const char* name) {
     return value ? fs::path(value) : fs::path();
 }
 
-// Polls `done` every 50 ms for up to `seconds`.
-template <typename Predicate>
-bool eventually(Predicate done, double seconds = 20) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < end) {
-        if (done()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return done();
-}
-
 // A process that stands in for another application: it owns nothing itself;
 // the test creates its windows and labels them with its process id.
 class StandIn {
 public:
     StandIn() {
-        char* argv[] = {const_cast<char*>("sleep"), const_cast<char*>("300"), nullptr};
-        if (posix_spawnp(&pid_, "sleep", nullptr, nullptr, argv, environ) != 0) {
-            pid_ = -1;
-            return;
-        }
         // Spawning returns before the child has become "sleep".
-        eventually([this] {
+        vell::test::waitUntil([this] {
             std::ifstream comm("/proc/" + std::to_string(pid_) + "/comm");
             std::string name;
             return std::getline(comm, name) && name == "sleep";
         });
     }
-    ~StandIn() { end(); }
-    void end() {
-        if (pid_ <= 0) return;
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        pid_ = -pid_;  // remembered for pid(), never signalled again
-    }
-    pid_t pid() const { return pid_ < 0 ? -pid_ : pid_; }
+    void end() { process_.reset(); }
+    pid_t pid() const { return pid_; }
 
 private:
-    pid_t pid_ = -1;
+    std::unique_ptr<vell::test::ChildProcess> process_ =
+        std::make_unique<vell::test::ChildProcess>(std::vector<std::string>{"sleep", "300"});
+    pid_t pid_ = process_->pid();
 };
 
 class X11DesktopTest : public ::testing::Test {
@@ -159,7 +139,7 @@ TEST_F(X11DesktopTest, FrontApplicationIsTheProcessOfTheFocusedWindow) {
     const Window child = XCreateSimpleWindow(display, w, 0, 0, 50, 50, 0, 0, 0);
     XMapWindow(display, child);
     XSync(display, False);
-    ASSERT_TRUE(eventually([&] {
+    ASSERT_TRUE(vell::test::waitUntil([&] {
         XWindowAttributes attributes;
         XGetWindowAttributes(display, child, &attributes);
         return attributes.map_state == IsViewable;
@@ -212,8 +192,6 @@ TEST_F(X11DesktopTest, NoFocusOrAVanishedActiveWindowMeansNoFrontApplication) {
     EXPECT_FALSE(desktop.frontApplication());  // and the program is still running
 }
 
-TEST_F(X11DesktopTest, OwnProcessId) { EXPECT_EQ(desktop.ownProcessId(), ::getpid()); }
-
 TEST_F(X11DesktopTest, AccessibilityTrustFollowsTheAccessibilityBus) {
     EXPECT_TRUE(desktop.accessibilityTrusted());
     auto set = [](bool on) {
@@ -225,15 +203,15 @@ TEST_F(X11DesktopTest, AccessibilityTrustFollowsTheAccessibilityBus) {
     };
     // Kept from the bus's change signal, so the answer follows a moment later.
     ASSERT_EQ(set(false), 0);
-    EXPECT_TRUE(eventually([&] { return !desktop.accessibilityTrusted(); }));
+    EXPECT_TRUE(vell::test::waitUntil([&] { return !desktop.accessibilityTrusted(); }));
     ASSERT_EQ(set(true), 0);
-    EXPECT_TRUE(eventually([&] { return desktop.accessibilityTrusted(); }));
+    EXPECT_TRUE(vell::test::waitUntil([&] { return desktop.accessibilityTrusted(); }));
 }
 
 TEST_F(X11DesktopTest, WebAddressesGoToTheDefaultHandler) {
     const auto opened = env("VELL_SESSION_DIR") / "opened";
     desktop.openInBrowser("vellprobe://app/#/desktop?x=1");
-    ASSERT_TRUE(eventually([&] { return fs::exists(opened); }));
+    ASSERT_TRUE(vell::test::waitUntil([&] { return fs::exists(opened); }));
     std::ifstream in(opened);
     std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "vellprobe://app/#/desktop?x=1");

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "ChildProcesses.h"
 #include "fill/Paste.h"
 #include "platform/linux/GlibMainLoop.h"
 #include "platform/linux/GtkClipboard.h"
@@ -37,44 +38,6 @@ inline void writeWholeFile(const std::filesystem::path& path, const std::string&
     if (!g_file_set_contents(path.c_str(), bytes.data(), static_cast<gssize>(bytes.size()), nullptr))
         throw std::runtime_error("cannot write " + path.string());
 }
-
-// A child program, asked to end (SIGTERM) when the owner goes.
-class ChildProcess {
-public:
-    explicit ChildProcess(const std::vector<std::string>& argv) {
-        std::vector<const gchar*> args;
-        for (const auto& arg : argv) args.push_back(arg.c_str());
-        args.push_back(nullptr);
-        GError* error = nullptr;
-        process_.reset(g_subprocess_newv(args.data(), G_SUBPROCESS_FLAGS_NONE, &error));
-        if (!process_) {
-            const std::string message = error->message;
-            g_error_free(error);
-            throw std::runtime_error("cannot start " + argv.front() + ": " + message);
-        }
-        g_subprocess_wait_async(
-            process_.get(), nullptr,
-            [](GObject*, GAsyncResult*, gpointer flag) {
-                std::unique_ptr<std::shared_ptr<bool>> exited(static_cast<std::shared_ptr<bool>*>(flag));
-                **exited = true;
-            },
-            new std::shared_ptr<bool>(exited_));
-    }
-    ~ChildProcess() {
-        if (!*exited_) g_subprocess_send_signal(process_.get(), SIGTERM);
-        g_subprocess_wait(process_.get(), nullptr, nullptr);
-    }
-    ChildProcess(const ChildProcess&) = delete;
-    ChildProcess& operator=(const ChildProcess&) = delete;
-
-    bool exited() const { return *exited_; }
-    bool succeeded() const { return *exited_ && g_subprocess_get_successful(process_.get()); }
-    void signal(int number) { g_subprocess_send_signal(process_.get(), number); }
-
-private:
-    std::unique_ptr<GSubprocess, decltype(&g_object_unref)> process_{nullptr, g_object_unref};
-    std::shared_ptr<bool> exited_ = std::make_shared<bool>(false);
-};
 
 class PasteScene {
 public:

@@ -1,6 +1,8 @@
 // The service's HTTP interface over real loopback connections.
 #include "RunningService.h"
 
+#include "AudioFixture.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -26,19 +28,6 @@ std::string messageOf(const httplib::Result& result) {
                : std::string();
 }
 
-std::string wavTone(double seconds) {
-    int frames = static_cast<int>(16000 * seconds);
-    std::string data;
-    for (int i = 0; i < frames; ++i) {
-        auto sample = static_cast<std::int16_t>(3000 * std::sin(i * 0.2));
-        data.append(reinterpret_cast<const char*>(&sample), 2);
-    }
-    auto u32 = [](std::uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
-    auto u16 = [](std::uint16_t v) { return std::string(reinterpret_cast<const char*>(&v), 2); };
-    return "RIFF" + u32(36 + static_cast<std::uint32_t>(data.size())) + "WAVEfmt " + u32(16) + u16(1) + u16(1) +
-           u32(16000) + u32(32000) + u16(2) + u16(16) + "data" + u32(static_cast<std::uint32_t>(data.size())) + data;
-}
-
 const char* const kContactFill = R"({"transcript": "my name is Ada Lovelace, phone is 555 0100",
     "fields": [{"id": "f0", "type": "text", "label": "Name"}, {"id": "f1", "type": "text", "label": "Telephone"},
                {"id": "f2", "type": "textarea", "label": "Message"}]})";
@@ -50,7 +39,7 @@ TEST(ServiceApi, BothEndpointsRequireAValidBearerToken) {
     auto client = running.client();
     for (const httplib::Headers& headers : {httplib::Headers{}, RunningService::bearer("not-a-token"),
                                             httplib::Headers{{"Authorization", "Basic abc"}}}) {
-        auto dictate = client.Post("/api/v1/dictate", headers, wavTone(0.5), "audio/m4a");
+        auto dictate = client.Post("/api/v1/dictate", headers, vell::test::wavTone(-20, 0.5), "audio/m4a");
         ASSERT_TRUE(dictate);
         EXPECT_EQ(dictate->status, 401);
         EXPECT_FALSE(messageOf(dictate).empty());
@@ -136,12 +125,12 @@ TEST(ServiceApi, UploadsAboveTheLimitAnswer413) {
     EXPECT_FALSE(messageOf(tooLarge).empty());
 
     // Small enough to upload, but longer than a dictation may be.
-    auto tooLong = running.client().Post("/api/v1/dictate", auth, wavTone(6), "audio/wav");
+    auto tooLong = running.client().Post("/api/v1/dictate", auth, vell::test::wavTone(-20, 6), "audio/wav");
     ASSERT_TRUE(tooLong);
     EXPECT_EQ(tooLong->status, 413);
 
     // The service still answers normally afterwards.
-    auto fine = running.client().Post("/api/v1/dictate", auth, wavTone(1), "audio/wav");
+    auto fine = running.client().Post("/api/v1/dictate", auth, vell::test::wavTone(-20, 1), "audio/wav");
     ASSERT_TRUE(fine);
     EXPECT_EQ(fine->status, 200);
     EXPECT_TRUE(json::parse(fine->body)["text"].is_string());
@@ -151,13 +140,14 @@ TEST(ServiceApi, UndecodableAudioAndWrongMediaTypesAnswer4xxWithAMessage) {
     RunningService running(smallLimits());
     auto client = running.client();
     auto auth = RunningService::bearer(running.signIn()["access_token"]);
-    for (auto body : {std::string("hello, this is not audio"), std::string(), wavTone(1).substr(0, 40)}) {
+    for (auto body :
+         {std::string("hello, this is not audio"), std::string(), vell::test::wavTone(-20, 1).substr(0, 40)}) {
         auto result = client.Post("/api/v1/dictate", auth, body, "audio/m4a");
         ASSERT_TRUE(result);
         EXPECT_EQ(result->status, 400);
         EXPECT_FALSE(messageOf(result).empty());
     }
-    auto text = client.Post("/api/v1/dictate", auth, wavTone(1), "text/plain");
+    auto text = client.Post("/api/v1/dictate", auth, vell::test::wavTone(-20, 1), "text/plain");
     ASSERT_TRUE(text);
     EXPECT_EQ(text->status, 415);
     EXPECT_FALSE(messageOf(text).empty());

@@ -2,6 +2,7 @@
 // A vell-service running in this process on a free loopback port, with its
 // own data folder and a clock the test moves by hand.
 
+#include "ScratchFolder.h"
 #include "Service.h"
 
 #include <httplib.h>
@@ -18,10 +19,8 @@ namespace vell::test {
 class RunningService {
 public:
     explicit RunningService(service::Service::Options options = {}) {
-        std::string pattern = (std::filesystem::temp_directory_path() / "vell-service-test.XXXXXX").string();
-        dataDir_ = mkdtemp(pattern.data());
         options.port = 0;
-        options.dataDir = dataDir_;
+        options.dataDir = dataDir_.path();
         options.clock = [this] { return now.load(); };
         options.logRequests = false;
         service_ = std::make_unique<service::Service>(options);
@@ -29,11 +28,7 @@ public:
         if (!service_->bind()) throw std::runtime_error("cannot bind a loopback port");
         service_->start();
     }
-    ~RunningService() {
-        service_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(dataDir_, ignored);
-    }
+    ~RunningService() { service_.reset(); }
 
     httplib::Client client() const {
         httplib::Client client("127.0.0.1", service_->port());
@@ -54,12 +49,12 @@ public:
     static httplib::Headers bearer(const std::string& token) { return {{"Authorization", "Bearer " + token}}; }
 
     service::Service& service() { return *service_; }
-    const std::filesystem::path& dataDir() const { return dataDir_; }
+    const std::filesystem::path& dataDir() const { return dataDir_.path(); }
     std::atomic<double> now{1'800'000'000};
     service::Service::Credentials credentials;
 
 private:
-    std::filesystem::path dataDir_;
+    ScratchFolder dataDir_{"vell-service-test"};
     std::unique_ptr<service::Service> service_;
 };
 

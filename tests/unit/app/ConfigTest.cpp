@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include <array>
+#include <string>
+#include <utility>
 
 #include "app/Config.h"
 #include "app/Launch.h"
@@ -14,27 +16,23 @@ using vell::app::Config;
 using vell::app::launchMode;
 using vell::app::LaunchMode;
 
-TEST(ConfigLookupTest, PresentNonEmptyStringWins) {
-    EXPECT_EQ(Config::lookup(json{{"VellAPIBase", "http://127.0.0.1:9"}}, "VellAPIBase", "d"), "http://127.0.0.1:9");
-}
-
-TEST(ConfigLookupTest, EverythingElseFallsBack) {
-    EXPECT_EQ(Config::lookup(json::object(), "VellAPIBase", "d"), "d");                          // absent
-    EXPECT_EQ(Config::lookup(json{{"VellAPIBase", ""}}, "VellAPIBase", "d"), "d");               // empty
-    EXPECT_EQ(Config::lookup(json{{"VellSupabaseURL", 42}}, "VellSupabaseURL", "d"), "d");       // a number
-    EXPECT_EQ(Config::lookup(json{{"VellSupabaseURL", true}}, "VellSupabaseURL", "d"), "d");     // a boolean
-    EXPECT_EQ(Config::lookup(json{{"VellSupabaseURL", nullptr}}, "VellSupabaseURL", "d"), "d");  // null
-    EXPECT_EQ(Config::lookup(json{{"VellAPIBase", json::array({"x"})}}, "VellAPIBase", "d"), "d");
-    EXPECT_EQ(Config::lookup(json::array(), "VellAPIBase", "d"), "d");  // not a dictionary
-}
-
-TEST(ConfigLookupTest, NoTrimmingOneSpaceCountsAsSet) {
-    EXPECT_EQ(Config::lookup(json{{"VellSupabaseAnonKey", " "}}, "VellSupabaseAnonKey", ""), " ");
-    EXPECT_EQ(Config::lookup(json{{"VellAPIBase", " http://x "}}, "VellAPIBase", "d"), " http://x ");
-}
-
-TEST(ConfigLookupTest, AbsentAnonKeyIsEmpty) {
-    EXPECT_EQ(Config::lookup(json::object(), "VellSupabaseAnonKey", ""), "");
+// A deployment value is used only when it is a non-empty string, untrimmed.
+TEST(ConfigLookupTest, OnlyANonEmptyStringReplacesTheDefault) {
+    const std::pair<json, std::string> cases[] = {
+        {json{{"key", "http://127.0.0.1:9"}}, "http://127.0.0.1:9"},
+        {json{{"key", " "}}, " "},
+        {json{{"key", " http://x "}}, " http://x "},
+        {json::object(), "default"},
+        {json{{"key", ""}}, "default"},
+        {json{{"key", 42}}, "default"},
+        {json{{"key", true}}, "default"},
+        {json{{"key", nullptr}}, "default"},
+        {json{{"key", json::array({"x"})}}, "default"},
+        {json{{"other", "x"}}, "default"},
+        {json::array(), "default"},
+    };
+    for (const auto& [dictionary, expected] : cases)
+        EXPECT_EQ(Config::lookup(dictionary, "key", "default"), expected) << dictionary.dump();
 }
 
 TEST(LaunchModeTest, SelfTestAnywhereInTheArgumentList) {

@@ -11,7 +11,7 @@
 #include <set>
 
 #include "FakeSession.h"
-#include "RecordingHttpServer.h"
+#include "LoopbackServer.h"
 #include "VirtualLoop.h"
 #include "audio/CloudRecogniser.h"
 #include "platform/linux/CurlHttpClient.h"
@@ -22,7 +22,7 @@ using vell::Task;
 using vell::audio::CloudRecogniser;
 using vell::audio::RecogniserError;
 using vell::session::SessionError;
-using vell::test::RecordingHttpServer;
+using vell::test::LoopbackServer;
 
 namespace {
 
@@ -74,7 +74,7 @@ protected:
     vell::test::VirtualLoop loop;
     vell::platform::CurlHttpClient http;
     TokenSession session{std::string("tok-123.abc")};
-    RecordingHttpServer server;
+    LoopbackServer server;
     std::string audioBytes;
     fs::path audioFile;
 };

@@ -192,9 +192,3 @@ TEST_F(RecorderTest, PermissionWaitsForThePersonsAnswer) {
     EXPECT_TRUE(answer.get());
     EXPECT_EQ(recorder.authorisation(), Authorisation::authorised);
 }
-
-TEST_F(RecorderTest, DeviceNameComesFromTheInput) {
-    EXPECT_EQ(recorder.deviceName(), "Fake Microphone");
-    input.deviceName.reset();
-    EXPECT_EQ(recorder.deviceName(), std::nullopt);
-}

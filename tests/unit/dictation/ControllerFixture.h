@@ -4,7 +4,6 @@
 // allowed, accessibility granted, an editor in front.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <memory>
@@ -16,31 +15,20 @@
 
 namespace vell::test {
 
-class ControllerTest : public ::testing::Test {
+class ControllerTest : public ::testing::Test, protected ControllerParts<VirtualLoop> {
 protected:
     using Controller = dictation::DictationController;
     using Mode = Controller::Mode;
     using Phase = Controller::Phase;
     using Authorisation = platform::AudioInput::Authorisation;
 
-    ControllerTest()
-        : folder(std::filesystem::temp_directory_path() /
-                 ("vell-controller-test-" + std::to_string(::getpid()) + "-" +
-                  ::testing::UnitTest::GetInstance()->current_test_info()->name())),
-          recorder(loop, folder),
-          recogniser(loop),
-          fillService(loop),
-          paste(loop) {}
-
     ~ControllerTest() override {
         controller.reset();
         loop.advance(60);  // let every pending step and timer run out
-        std::filesystem::remove_all(folder);
     }
 
     Controller& make() {
-        controller = Controller::create(
-            {loop, recorder, recogniser, fillEngine, fillService, paste, session, desktop, clipboard, loginItem});
+        controller = Controller::create(services());
         return *controller;
     }
 
@@ -59,17 +47,6 @@ protected:
         return false;
     }
 
-    std::filesystem::path folder;
-    VirtualLoop loop;
-    RecorderDouble recorder;
-    RecogniserDouble recogniser;
-    FillEngineDouble fillEngine;
-    FillServiceDouble fillService;
-    PasteDouble paste;
-    SessionDouble session;
-    DesktopDouble desktop;
-    ControllerClipboardDouble clipboard;
-    LoginItemDouble loginItem;
     std::shared_ptr<Controller> controller;
 };
 

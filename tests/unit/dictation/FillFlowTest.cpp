@@ -89,27 +89,6 @@ TEST_F(FillTest, SpokenFillGoesThroughEveryPhaseAndRecordsTheReport) {
     EXPECT_TRUE(paste.inserts.empty());
 }
 
-TEST_F(FillTest, FillButtonNeedsAccessibilityAndAnotherApplicationInFront) {
-    auto& c = make();
-    desktop.trusted = false;
-    c.toggleFill();
-    EXPECT_EQ(c.problem(), "Fill needs Accessibility — grant it in the checklist above.");
-
-    desktop.trusted = true;
-    desktop.front = std::make_shared<ApplicationDouble>(DesktopDouble::ownPid, "Vell");
-    c.toggleFill();
-    EXPECT_EQ(c.problem(), "Click into the app you want to fill first, then press Fill.");
-
-    desktop.front.reset();
-    c.clearProblem();
-    c.toggleFill();
-    EXPECT_EQ(c.problem(), "Click into the app you want to fill first, then press Fill.");
-
-    loop.runUntilIdle();
-    EXPECT_EQ(recorder.starts, 0);
-    EXPECT_EQ(c.phase(), Phase::idle());
-}
-
 TEST_F(FillTest, FillButtonDuringADictationDoesNothing) {
     auto& c = make();
     c.begin(Mode::dictate);
@@ -259,49 +238,6 @@ TEST_F(FillTest, NoteFillGoesStraightToFillingAndRecordsTheTitle) {
     EXPECT_EQ(c.history()[0].text, "  Spaces stay  ");
 }
 
-TEST_F(FillTest, NoteFillReadsTheProcessIdAtTheRequest) {
-    auto& c = make();
-    c.fillFromNote("note-7", "Trip");
-    desktop.front = std::make_shared<ApplicationDouble>(999, "Other");
-    loop.advance(5);
-    ASSERT_EQ(fillEngine.enumerations.size(), 1u);
-    EXPECT_EQ(fillEngine.enumerations[0].first, 777);
-}
-
-TEST_F(FillTest, NoteFillWithoutANameUsesTheFallbacks) {
-    desktop.front = std::make_shared<ApplicationDouble>(778, std::nullopt);
-    auto& c = make();
-    noteFill("n", "T");
-    ASSERT_TRUE(c.history()[0].fill);
-    EXPECT_EQ(c.history()[0].fill->appName, "app");
-
-    fillService.mapping.values.clear();
-    noteFill("n", "T");
-    EXPECT_EQ(c.problem(), "Nothing in that note matched the fields in that window.");
-    EXPECT_EQ(c.history().size(), 1u);  // a note that matched nothing is not recorded
-}
-
-TEST_F(FillTest, NoteFillPreconditions) {
-    auto& c = make();
-    desktop.trusted = false;
-    c.fillFromNote("n", "T");
-    EXPECT_EQ(c.problem(), "Insert needs Accessibility — grant it in the checklist above.");
-    desktop.trusted = true;
-    desktop.front = std::make_shared<ApplicationDouble>(DesktopDouble::ownPid, "Vell");
-    c.fillFromNote("n", "T");
-    EXPECT_EQ(c.problem(), "Click into the app you want to fill first, then press Insert.");
-    EXPECT_EQ(c.phase(), Phase::idle());
-
-    desktop.front = std::make_shared<ApplicationDouble>(777, "Editor");
-    c.begin(Mode::dictate);
-    loop.runUntilIdle();
-    c.clearProblem();
-    c.fillFromNote("n", "T");  // busy: ignored without a word
-    loop.advance(2);
-    EXPECT_EQ(c.problem(), std::nullopt);
-    EXPECT_TRUE(fillEngine.enumerations.empty());
-}
-
 // ---- insertion -----------------------------------------------------------------------------
 
 TEST_F(FillTest, InsertTextTrimsWhiteSpaceAndLineBreaks) {
@@ -383,12 +319,18 @@ TEST_F(FillTest, UndoReportsAtOnceRunsInTheBackgroundAndOnlyOnce) {
     EXPECT_EQ(signals, 0);
 }
 
-TEST_F(FillTest, UndoWithNothingFilledDoesNothing) {
+TEST_F(FillTest, UndoAndInsertDoNotWaitForTheControllerToBeIdle) {
     auto& c = make();
-    c.undoLastFill();
+    spokenFill();
+    c.begin(Mode::dictate);
     loop.runUntilIdle();
-    EXPECT_EQ(c.problem(), std::nullopt);
-    EXPECT_EQ(loop.backgroundJobs(), 0);
+    ASSERT_EQ(c.phase(), Phase::recording(Mode::dictate));
+    c.undoLastFill();
+    c.insertText("from the panel");
+    loop.advance(0.5);
+    EXPECT_EQ(fillEngine.undos.size(), 1u);
+    ASSERT_EQ(paste.inserts.size(), 1u);
+    EXPECT_EQ(paste.inserts[0].text, "from the panel");
 }
 
 }  // namespace

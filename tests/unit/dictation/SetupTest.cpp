@@ -11,42 +11,6 @@ using Status = platform::LoginItem::Status;
 
 class SetupTest : public ControllerTest {};
 
-TEST_F(SetupTest, SetupIsMeasuredAtCreation) {
-    session.address = "grace@example.com";
-    recorder.status = Authorisation::restricted;
-    recorder.device = "Built-in Audio Analog Stereo";
-    desktop.trusted = false;
-    auto& c = make();
-    const auto& s = c.setup();
-    EXPECT_TRUE(s.signedIn);
-    EXPECT_EQ(s.email, "grace@example.com");
-    EXPECT_EQ(s.micStatus, Authorisation::restricted);
-    EXPECT_EQ(s.micDevice, "Built-in Audio Analog Stereo");
-    EXPECT_FALSE(s.accessibility);
-    EXPECT_FALSE(s.complete());
-}
-
-TEST_F(SetupTest, CompleteNeedsAllFour) {
-    auto& c = make();
-    EXPECT_TRUE(c.setup().complete());
-    session.signedIn = false;
-    c.refreshSetup();
-    EXPECT_FALSE(c.setup().complete());
-    session.signedIn = true;
-    recorder.device.reset();
-    c.refreshSetup();
-    EXPECT_FALSE(c.setup().complete());
-    EXPECT_EQ(c.setup().micStatus, Authorisation::authorised);  // allowed, but nothing to record from
-}
-
-TEST_F(SetupTest, SignedOutSetupHasNoEmail) {
-    session.signedIn = false;
-    session.address.reset();
-    auto& c = make();
-    EXPECT_FALSE(c.setup().signedIn);
-    EXPECT_EQ(c.setup().email, std::nullopt);
-}
-
 TEST_F(SetupTest, RequestMicrophoneReturnsAtOnceAndRefreshesAfterTheAnswer) {
     recorder.status = Authorisation::notDetermined;
     auto& c = make();
@@ -72,25 +36,6 @@ TEST_F(SetupTest, RequestMicrophoneWhenDeniedShowsNoPromptAndStaysDenied) {
     EXPECT_FALSE(recorder.promptOpen());
     EXPECT_EQ(c.setup().micStatus, Authorisation::denied);
     EXPECT_EQ(signals, 1);  // the refresh
-}
-
-TEST_F(SetupTest, LaunchAtLoginMirrorsTheItemAtCreation) {
-    loginItem.current = Status::enabled;
-    EXPECT_TRUE(make().launchAtLogin());
-    for (auto status : {Status::notRegistered, Status::requiresApproval, Status::notFound}) {
-        loginItem.current = status;
-        EXPECT_FALSE(make().launchAtLogin());
-    }
-}
-
-TEST_F(SetupTest, TurningTheSwitchOnAndOff) {
-    auto& c = make();
-    c.setLaunchAtLogin(true);
-    EXPECT_TRUE(c.launchAtLogin());
-    c.setLaunchAtLogin(false);
-    EXPECT_FALSE(c.launchAtLogin());
-    EXPECT_EQ(loginItem.calls, (std::vector<std::string>{"register", "unregister"}));
-    EXPECT_EQ(c.problem(), std::nullopt);
 }
 
 TEST_F(SetupTest, ARegistrationThatNeedsApprovalLeavesTheSwitchOffWithoutAMessage) {

@@ -152,17 +152,20 @@ TEST_F(PasteTest, ClipboardThatChangesWhileItIsReadIsReadAgain) {
     clipboard.answerCapturesAfter(loop, 0.1);
     targetReadsAtOnce();
     const Clipboard::Snapshot newer{{{{"text/html", "<i>newer</i>"}}}};
+    const Clipboard::Snapshot newest{{{{"text/html", "<i>newest</i>"}}}};
 
     auto task = paste.insert(text);
     loop.advance(0.05);
-    clipboard.copyElsewhere(newer);
+    clipboard.copyElsewhere(newer);  // during the first read
+    loop.advance(0.1);
+    clipboard.copyElsewhere(newest);  // during the second
     loop.advance(0.2);
-    EXPECT_EQ(clipboard.captures(), 2);
+    EXPECT_EQ(clipboard.captures(), 3);  // the third read stands
     EXPECT_EQ(pasted, text);
-    loop.advance(Paste::restoreDelay);
+    loop.advance(1);
 
     EXPECT_TRUE(task.done());
-    EXPECT_EQ(clipboard.contents(), newer);
+    EXPECT_EQ(clipboard.contents(), newest);
 }
 
 TEST_F(PasteTest, InsertsOverlappingWhileTheClipboardIsReadStillBringBackTheOriginal) {
@@ -200,63 +203,39 @@ TEST_F(PasteTest, InsertAfterAnEarlierRestoreSnapshotsAfresh) {
     EXPECT_EQ(clipboard.contents(), newer);
 }
 
-TEST_F(PasteTest, SlowTargetGetsItsTextBeforeTheRestore) {
+// When the person's clipboard comes back, by how the front application takes the text.
+struct Timing {
+    const char* target;
+    double readsAt;  // seconds after the keystroke; negative: never
+    bool keystroke = true;
+    double restoredAt = 0;
+};
+
+class PasteTimingTest : public PasteTest, public ::testing::WithParamInterface<Timing> {};
+
+TEST_P(PasteTimingTest, TheOldContentsComeBackAfterTheTargetReadAndTheShortDelay) {
+    const Timing& row = GetParam();
     clipboard.copyElsewhere(richContents());
+    keyboard.hasEventSource = row.keystroke;
+    if (row.readsAt == 0) targetReadsAtOnce();
+    if (row.readsAt > 0) loop.after(row.readsAt, [this] { pasted = clipboard.readElsewhere(); });
     auto task = paste.insert(text);
 
-    loop.advance(1.0);  // well past the short delay, but the target has not asked yet
-    EXPECT_EQ(clipboard.restores(), 0);
-    EXPECT_EQ(clipboard.readElsewhere(), text);
-    loop.runUntilIdle();
-
-    EXPECT_TRUE(task.done());
-    EXPECT_EQ(clipboard.contents(), richContents());
-    EXPECT_DOUBLE_EQ(loop.now(), 1.0);
-}
-
-TEST_F(PasteTest, QuickTargetStillWaitsTheShortDelay) {
-    clipboard.copyElsewhere(richContents());
-    targetReadsAtOnce();
-    auto task = paste.insert(text);
-
-    loop.advance(Paste::restoreDelay - 0.01);
-    EXPECT_EQ(clipboard.restores(), 0);
-    EXPECT_EQ(clipboard.text(), text);
-    loop.advance(0.01);
-
-    EXPECT_TRUE(task.done());
-    EXPECT_EQ(clipboard.contents(), richContents());
-}
-
-TEST_F(PasteTest, TargetThatNeverAsksGetsTheBoundedWait) {
-    clipboard.copyElsewhere(richContents());
-    auto task = paste.insert(text);
-
-    loop.advance(Paste::readTimeout - 0.01);
+    loop.advance(row.restoredAt - 0.001);
     EXPECT_EQ(clipboard.restores(), 0);
     EXPECT_EQ(clipboard.text(), text);
-    loop.advance(0.01);
-
+    loop.advance(0.001);
     EXPECT_TRUE(task.done());
     EXPECT_EQ(clipboard.contents(), richContents());
-    EXPECT_EQ(loop.pending(), 0u);
+    if (row.readsAt >= 0 && row.keystroke) {
+        EXPECT_EQ(pasted, text);
+    }
 }
 
-TEST_F(PasteTest, WithoutAnEventSourceTheTextWaitsOnTheClipboardThenTheOldContentsReturn) {
-    clipboard.copyElsewhere(richContents());
-    keyboard.hasEventSource = false;
-
-    auto task = paste.insert(text);
-    loop.runUntilIdle();
-    EXPECT_EQ(keyboard.pastes(), 0);
-    EXPECT_EQ(clipboard.text(), text);
-    loop.advance(Paste::restoreDelay - 0.01);
-    EXPECT_EQ(clipboard.text(), text);
-    loop.advance(0.01);
-
-    EXPECT_TRUE(task.done());
-    EXPECT_EQ(clipboard.contents(), richContents());
-}
+INSTANTIATE_TEST_SUITE_P(Targets, PasteTimingTest,
+                         ::testing::Values(Timing{"reads at once", 0, true, 0.35}, Timing{"reads late", 1.0, true, 1.0},
+                                           Timing{"never reads", -1, true, 1.5},
+                                           Timing{"no keystroke", -1, false, 0.35}));
 
 TEST_F(PasteTest, InsertOutlivingItsPasteLeavesTheClipboardAlone) {
     auto own = std::make_unique<Paste>(loop, clipboard, keyboard);

@@ -101,13 +101,6 @@ TEST_F(PanelWebViewTest, ATokenEndsTheQuestionsAtOnce) {
     EXPECT_EQ(record->scripts.size(), 2u);
 }
 
-TEST_F(PanelWebViewTest, ZeroAttemptsAskNothing) {
-    auto token = panel->bridgeToken(0);
-    ASSERT_TRUE(token.done());
-    EXPECT_EQ(token.get(), std::nullopt);
-    EXPECT_TRUE(record->scripts.empty());
-}
-
 TEST_F(PanelWebViewTest, EmailIsAskedOnce) {
     record->respond = [](auto&) { return json(nullptr); };
     auto none = panel->bridgeEmail();
@@ -181,24 +174,6 @@ TEST_F(PanelWebViewTest, AnOpenScriptDoesNotKeepThePanelAlive) {
     ASSERT_TRUE(token.done());
     EXPECT_EQ(token.get(), std::nullopt);
     EXPECT_EQ(record->scripts.size(), 2u);
-}
-
-TEST_F(PanelWebViewTest, EvalForDebugYieldsOnlyStrings) {
-    const std::pair<WebView::ScriptResult, std::optional<std::string>> cases[] = {
-        {json("https://x/app"), "https://x/app"},
-        {json(""), ""},
-        {json(3), std::nullopt},
-        {json(nullptr), std::nullopt},
-        {std::nullopt, std::nullopt}};
-    for (auto& [result, expected] : cases) {
-        record->respond = [result](auto&) { return result; };
-        auto value = panel->evalForDebug("location.href");
-        loop.runUntilIdle();
-        ASSERT_TRUE(value.done());
-        EXPECT_EQ(value.get(), expected);
-    }
-    EXPECT_TRUE(record->scripts.back().plain);
-    EXPECT_EQ(record->scripts.back().body, "location.href");
 }
 
 TEST_F(PanelWebViewTest, ClearLeavesThePageErasesEverythingAndThenReloads) {
@@ -344,13 +319,6 @@ TEST_F(PanelWebViewTest, OnlyTheMicrophoneAloneFromTheServiceIsGranted) {
     EXPECT_FALSE(broken->decideMediaCapture({"about:blank", true, false}));
     EXPECT_EQ(broken->decideNavigation({"https://docs.example.org/", true}), WebView::Policy::cancel)
         << "no opener: dropped";
-}
-
-TEST_F(PanelWebViewTest, TheSharedInstanceCanBeReplaced) {
-    PanelWebView::setShared(panel);
-    EXPECT_EQ(PanelWebView::shared(), panel);
-    PanelWebView::setShared(nullptr);
-    EXPECT_EQ(PanelWebView::shared(), nullptr);
 }
 
 }  // namespace

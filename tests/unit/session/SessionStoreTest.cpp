@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "FakeSessionBridge.h"
+#include "ScratchFolder.h"
 
 namespace vell::session {
 namespace {
@@ -18,16 +19,9 @@ namespace fs = std::filesystem;
 
 class SessionStoreTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vell-store.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        scratch = pattern;
-        dir = scratch / "data" / "Vell";
-    }
     void TearDown() override {
         std::error_code error;
-        fs::permissions(scratch, fs::perms::owner_all, error);
-        fs::remove_all(scratch, error);
+        fs::permissions(scratch.path(), fs::perms::owner_all, error);  // a test may have locked it
     }
 
     std::unique_ptr<SessionStore> makeStore() {
@@ -68,8 +62,8 @@ protected:
         return false;
     }
 
-    fs::path scratch;
-    fs::path dir;
+    test::ScratchFolder scratch{"vell-store"};
+    fs::path dir = scratch / "data" / "Vell";
     std::shared_ptr<test::FakeSessionBridge> bridge = std::make_shared<test::FakeSessionBridge>();
 };
 
@@ -300,13 +294,6 @@ TEST_F(SessionStoreTest, DefaultDirectoryFollowsTheXdgDataHome) {
 
     savedData ? ::setenv("XDG_DATA_HOME", data.c_str(), 1) : ::unsetenv("XDG_DATA_HOME");
     savedHome ? ::setenv("HOME", home.c_str(), 1) : ::unsetenv("HOME");
-}
-
-TEST_F(SessionStoreTest, TheSharedStoreCanBeReplaced) {
-    auto store = std::make_shared<SessionStore>(dir, [this] { return bridge; });
-    SessionStore::setShared(store);
-    EXPECT_EQ(&SessionStore::shared(), store.get());
-    SessionStore::setShared(nullptr);
 }
 
 }  // namespace

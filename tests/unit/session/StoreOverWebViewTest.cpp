@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "FakeWebView.h"
+#include "ScratchFolder.h"
 #include "VirtualLoop.h"
 #include "session/PanelWebView.h"
 #include "session/SessionStore.h"
@@ -19,18 +20,11 @@ using nlohmann::json;
 class StoreOverWebViewTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "vell-store-view.XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir = pattern;
         panel = PanelWebView::create(loop, std::make_unique<test::FakeWebView>(loop, record),
                                      {"https://app.vell.so", "https://vell.supabase.co"}, {});
-        store = std::make_unique<SessionStore>(dir, [this] { return panel; });
+        store = std::make_unique<SessionStore>(dir.path(), [this] { return panel; });
     }
-    void TearDown() override {
-        loop.advance(60);
-        std::error_code error;
-        fs::remove_all(dir, error);
-    }
+    void TearDown() override { loop.advance(60); }
     std::vector<double> callTimes(const std::string& body) const {
         std::vector<double> times;
         for (auto& call : record->scripts)
@@ -42,7 +36,7 @@ protected:
     std::shared_ptr<test::FakeWebView::Record> record = std::make_shared<test::FakeWebView::Record>();
     std::shared_ptr<PanelWebView> panel;
     std::unique_ptr<SessionStore> store;
-    fs::path dir;
+    test::ScratchFolder dir{"vell-store-view"};
 };
 
 TEST_F(StoreOverWebViewTest, APageWithoutASessionSignsOutAfterFourQuestionsAndThreePauses) {

@@ -1,0 +1,113 @@
+#!/usr/bin/env python3
+"""Checks that the unit tests catch deliberate one-line faults.
+
+Applies each fault below to the source alone, rebuilds the test program that
+should notice it, runs that program and puts the file back. A fault is caught
+when the build or the run fails. Prints one line per fault and a total.
+
+    scripts/mutants.py [BUILD-DIR] [NAME-FILTER]
+"""
+import pathlib
+import subprocess
+import sys
+
+# (name, test program, file, text as written, text with the fault)
+FAULTS = [
+    ("undo refuses unless idle", "dictation_controller_test", "src/dictation/DictationController.cpp",
+     "    if (fillFields_.empty()) return;", "    if (fillFields_.empty() || !phase_.get().isIdle()) return;"),
+    ("insert refuses unless idle", "dictation_controller_test", "src/dictation/DictationController.cpp",
+     "    if (words.empty()) return;", "    if (words.empty() || !phase_.get().isIdle()) return;"),
+    ("target checks swapped", "dictation_controller_test", "src/dictation/DictationController.cpp",
+     "    if (!services_.desktop.accessibilityTrusted()) {\n        report(accessibilityMessage);\n"
+     "        return false;\n    }\n    auto front = services_.desktop.frontApplication();\n"
+     "    if (!front || front->processId() == services_.desktop.ownProcessId()) {\n"
+     "        report(clickIntoMessage);\n        return false;\n    }\n",
+     "    auto front = services_.desktop.frontApplication();\n"
+     "    if (!front || front->processId() == services_.desktop.ownProcessId()) {\n"
+     "        report(clickIntoMessage);\n        return false;\n    }\n"
+     "    if (!services_.desktop.accessibilityTrusted()) {\n        report(accessibilityMessage);\n"
+     "        return false;\n    }\n"),
+    ("shortest take longer", "dictation_controller_test", "src/dictation/DictationController.h",
+     "minimumTake = 0.25;", "minimumTake = 0.3;"),
+    ("meter floor moved", "dictation_controller_test", "src/dictation/DictationController.cpp",
+     "(static_cast<double>(*power) + 50.0) / 50.0", "(static_cast<double>(*power) + 60.0) / 60.0"),
+    ("problem shown shorter", "dictation_controller_test", "src/dictation/DictationController.h",
+     "problemDisplayTime = 8.0;", "problemDisplayTime = 7.0;"),
+    ("history cap off by one", "dictation_controller_test", "src/dictation/DictationController.h",
+     "historyCap = 20;", "historyCap = 21;"),
+    ("unmatched note recorded", "dictation_controller_test", "src/dictation/DictationController.cpp",
+     "if (request.spoken) record(", "if (!request.spoken) record("),
+    ("fill forgets its fields", "dictation_controller_test", "src/dictation/DictationController.cpp",
+     "    fillFields_ = std::move(fields);\n", ""),
+    ("panel not hidden before paste", "dictation_controller_test", "src/dictation/DictationController.cpp",
+     "    if (willInsert) willInsert();\n", ""),
+    ("empty note title kept", "dictation_controller_test", "src/dictation/DictationController.cpp",
+     "title && !title->empty() ? *title", "title ? *title"),
+    ("clipboard back sooner", "paste_test", "src/fill/Paste.h", "restoreDelay = 0.35;", "restoreDelay = 0.3;"),
+    ("newer clipboard overwritten", "paste_test", "src/fill/Paste.cpp",
+     "    if (clipboard.changeCount() != ours) co_return;\n", ""),
+    ("one capture retry fewer", "paste_test", "src/fill/Paste.h", "captureAttempts = 3;", "captureAttempts = 2;"),
+    ("near text beside a label", "fill_engine_test", "src/fill/FillEngine.cpp",
+     "if (!label) field.near = near;", "field.near = near;"),
+    ("PIN not secret", "fill_engine_test", "src/fill/FillEngine.cpp", r"aadhaar|\bpin\b|", "aadhaar|"),
+    ("combo boxes skipped", "fill_engine_test", "src/fill/FillEngine.cpp",
+     " ||\n           role == Accessibility::Role::comboBox;", ";"),
+    ("fill endpoint path", "fill_service_test", "src/fill/FillService.cpp", '"/api/v1/fill"', '"/api/fill"'),
+    ("token glued to its scheme", "fill_service_test", "src/fill/FillService.cpp",
+     '"Bearer " + token', '"Bearer" + token'),
+    ("old take left behind", "audio_recorder_test", "src/audio/Recorder.cpp", "    discard(previous);\n", ""),
+    ("too long not told", "audio_cloud_recogniser_test", "src/audio/CloudRecogniser.cpp",
+     "    if (response.status == 413) throw RecogniserError::tooLong();\n", ""),
+    ("one token attempt fewer", "session_store_test", "src/session/SessionStore.h",
+     "accessTokenAttempts = 4;", "accessTokenAttempts = 3;"),
+    ("hand-over pause shorter", "session_panel_web_view_test", "src/session/PanelWebView.h",
+     "adoptPause = 0.9;", "adoptPause = 0.8;"),
+    ("empty host accepted", "session_panel_web_view_test", "src/session/WebAddress.cpp",
+     "    if (hostPart.empty()) return std::nullopt;\n", ""),
+    ("empty setting used", "app_config_test", "src/app/Config.cpp",
+     " && !it->get_ref<const std::string&>().empty()", ""),
+    ("e-mail token not read as email", "service_field_mapper_test", "service/FieldMapper.cpp",
+     '            if (lowered == "e-mail") lowered = "email";\n', ""),
+]
+
+
+def run(build, fault):
+    name, program, path, before, after = fault
+    source = pathlib.Path(path)
+    original = source.read_text()
+    if before not in original:
+        return "absent"
+    source.write_text(original.replace(before, after, 1))
+    try:
+        built = subprocess.run(["cmake", "--build", build, "--target", program], capture_output=True)
+        if built.returncode != 0:
+            return "caught (build)"
+        binary = next(pathlib.Path(build).rglob(program))
+        try:
+            ran = subprocess.run([str(binary), "--gtest_brief=1"], capture_output=True, timeout=300)
+        except subprocess.TimeoutExpired:
+            return "caught (hang)"
+        return "caught" if ran.returncode != 0 else "MISSED"
+    finally:
+        source.write_text(original)
+
+
+def main():
+    build = sys.argv[1] if len(sys.argv) > 1 else "build"
+    only = sys.argv[2] if len(sys.argv) > 2 else ""
+    caught = tried = 0
+    for fault in FAULTS:
+        if only not in fault[0]:
+            continue
+        verdict = run(build, fault)
+        print(f"{verdict:16} {fault[0]}  [{fault[1]}]", flush=True)
+        if verdict != "absent":
+            tried += 1
+            caught += verdict.startswith("caught")
+    print(f"caught {caught} of {tried}")
+    # Put the objects back as they were.
+    subprocess.run(["cmake", "--build", build, "--target", "unit_tests"], capture_output=True)
+
+
+if __name__ == "__main__":
+    main()
