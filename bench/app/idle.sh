@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# What the program costs while it sits there: PSS (smaps_rollup) of vell and of
+# every process it started (WebKit's web and network processes) after 20 s
+# idle, and the program's wake-ups per second afterwards (context switches of
+# all its threads). Starts build/bin/vell against vell-service on a free
+# loopback port. Run inside tests/support/headless-session.sh; prints BENCH lines.
+#   idle.sh [RUNS] [IDLE_SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+runs=${1:-3} idle=${2:-20} window=10
+[[ "${VELL_SESSION_INNER:-}" == 1 ]] || { echo "run inside tests/support/headless-session.sh" >&2; exit 2; }
+
+scratch=$(mktemp -d)
+port=$((20000 + RANDOM % 20000))
+service_pid=""
+vell_pid=""
+cleanup() {
+  [[ -n "$vell_pid" ]] && kill "$vell_pid" 2>/dev/null && wait "$vell_pid" 2>/dev/null || true
+  [[ -n "$service_pid" ]] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+build/bin/vell-service --port "$port" --data-dir "$scratch/service" >"$scratch/service.log" 2>&1 &
+service_pid=$!
+printf '{"VellAPIBase":"http://127.0.0.1:%s","VellSupabaseURL":"http://127.0.0.1:%s","VellSupabaseAnonKey":"bench"}\n' \
+  "$port" "$port" >"$scratch/info.json"
+for _ in $(seq 1 100); do (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.05; done
+
+# The process and its descendants, one pid a line.
+tree() {
+  local all=("$1") frontier=("$1") next p
+  while ((${#frontier[@]})); do
+    next=()
+    for p in "${frontier[@]}"; do
+      while read -r c; do [[ -n "$c" ]] && next+=("$c") && all+=("$c"); done < <(pgrep -P "$p" || true)
+    done
+    frontier=("${next[@]}")
+  done
+  printf '%s\n' "${all[@]}"
+}
+pss_kib() { awk '/^Pss:/ {print $2}' "/proc/$1/smaps_rollup" 2>/dev/null || echo 0; }
+switches() {  # context switches of every thread of the process
+  cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ {n += $2} END {print n + 0}'
+}
+
+own=() all=() switches_per_s=()
+for ((run = 0; run < runs; run++)); do
+  rm -rf "$XDG_DATA_HOME/vell" "$XDG_CACHE_HOME/vell"
+  VELL_INFO_FILE="$scratch/info.json" build/bin/vell >"$scratch/vell.log" 2>&1 &
+  vell_pid=$!
+  sleep "$idle"
+  kill -0 "$vell_pid" 2>/dev/null || { echo "vell exited:" >&2; cat "$scratch/vell.log" >&2; exit 1; }
+  total=0 line=""
+  for p in $(tree "$vell_pid"); do
+    k=$(pss_kib "$p")
+    total=$((total + k))
+    line+=" $(cat /proc/"$p"/comm 2>/dev/null)=$((k / 1024))MiB"
+  done
+  echo "run $run:$line" >&2
+  own+=("$(pss_kib "$vell_pid")") all+=("$total")
+  s0=$(switches "$vell_pid")
+  sleep "$window"
+  s1=$(switches "$vell_pid")
+  switches_per_s+=("$(awk -v a="$s0" -v b="$s1" -v w="$window" 'BEGIN {printf "%.1f", (b - a) / w}')")
+  kill "$vell_pid"; wait "$vell_pid" 2>/dev/null || true; vell_pid=""
+done
+
+# BENCH name median min max unit goal
+bench() {
+  local name=$1 unit=$2 goal=$3 scale=$4; shift 4
+  printf '%s\n' "$@" | sort -g | awk -v n="$name" -v u="$unit" -v g="$goal" -v s="$scale" \
+    '{v[NR] = $1 / s} END {printf "BENCH %s %.1f %.1f %.1f %s %s\n", n, v[int((NR + 1) / 2)], v[1], v[NR], u, g}'
+}
+bench idle.pss.all MiB '<=120' 1024 "${all[@]}"
+bench idle.pss.program MiB '<=40' 1024 "${own[@]}"
+bench idle.wakeups.program /s '<=0' 1 "${switches_per_s[@]}"
