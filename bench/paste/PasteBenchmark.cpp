@@ -12,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchLine.h"
 #include "integration/paste/PasteScene.h"
 
 namespace {
@@ -91,4 +92,10 @@ BENCHMARK(OwnContents)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillis
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vell::bench::runBenchmarks(argc, argv,
+                                      {{"ForeignOwner/70", "paste.to_keystroke", "ms"},
+                                       {"ForeignOwner/1048576", "paste.to_keystroke.1MiB_image", "ms"},
+                                       {"OwnContents", "paste.to_keystroke.own_contents", "ms"},
+                                       {"ForeignOwner/70", "paste.to_restored", "s", "-", "insert_to_done_s"}});
+}

@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchLine.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -81,4 +83,11 @@ BENCHMARK(LoadSpeechModel)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vell::bench::runBenchmarks(
+        argc, argv,
+        {{"MapJobApplication", "service.map_9_fields", "ms"},
+         {"DecodeDictation", "service.decode", "ms"},
+         {"RecogniseDictation", "service.recognise", "ms"},
+         {"RecogniseDictation", "service.real_time_factor", "x", "-", "real_time_factor"}});
+}
