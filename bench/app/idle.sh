@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# What the program costs while it sits there: PSS (smaps_rollup) of vell and of
-# every process it started (WebKit's web and network processes) after 20 s
-# idle, and the program's wake-ups per second afterwards (context switches of
-# all its threads). Starts build/bin/vell against vell-service on a free
-# loopback port. Run inside tests/support/headless-session.sh; prints BENCH lines.
+# What the program costs while it sits there, signed in: PSS (smaps_rollup) of
+# vell and of every process it started (WebKit's web and network processes)
+# after 20 s idle, then over 10 s its wake-ups per second (context switches of
+# all its threads, an upper bound) and its share of a core. Starts
+# build/bin/vell against vell-service on a free loopback port and signs in
+# through the page with xdotool, as a person would. Run inside
+# tests/support/headless-session.sh; prints BENCH lines.
 #   idle.sh [RUNS] [IDLE_SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -26,6 +28,18 @@ service_pid=$!
 printf '{"VellAPIBase":"http://127.0.0.1:%s","VellSupabaseURL":"http://127.0.0.1:%s","VellSupabaseAnonKey":"bench"}\n' \
   "$port" "$port" >"$scratch/info.json"
 for _ in $(seq 1 100); do (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.05; done
+email=$(sed -n 's/.*e-mail \([^,]*\),.*/\1/p' "$scratch/service.log")
+password=$(sed -n 's/.*password \([^ ]*\) .*/\1/p' "$scratch/service.log")
+
+# Signs in through the page: click into each field and type (XTest).
+sign_in() {
+  local window
+  window=$(xdotool search --sync --onlyvisible --pid "$1" --name Vell | head -1)
+  sleep 3  # the sign-in page loads
+  xdotool mousemove --window "$window" 200 209 click 1 sleep 0.3 type --delay 10 "$email"
+  xdotool mousemove --window "$window" 200 274 click 1 sleep 0.3 type --delay 10 "$password"
+  xdotool key Return mousemove 1200 780  # the pointer leaves the window
+}
 
 # The process and its descendants, one pid a line.
 tree() {
@@ -44,11 +58,13 @@ switches() {  # context switches of every thread of the process
   cat /proc/"$1"/task/*/status 2>/dev/null | awk '/ctxt_switches/ {n += $2} END {print n + 0}'
 }
 
-own=() all=() switches_per_s=()
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+own=() all=() switches_per_s=() cpu_share=()
 for ((run = 0; run < runs; run++)); do
-  rm -rf "$XDG_DATA_HOME/vell" "$XDG_CACHE_HOME/vell"
+  rm -rf "$XDG_DATA_HOME/Vell" "$XDG_CACHE_HOME/Vell"
   VELL_INFO_FILE="$scratch/info.json" build/bin/vell >"$scratch/vell.log" 2>&1 &
   vell_pid=$!
+  sign_in "$vell_pid"
   sleep "$idle"
   kill -0 "$vell_pid" 2>/dev/null || { echo "vell exited:" >&2; cat "$scratch/vell.log" >&2; exit 1; }
   total=0 line=""
@@ -59,9 +75,10 @@ for ((run = 0; run < runs; run++)); do
   done
   echo "run $run:$line" >&2
   own+=("$(pss_kib "$vell_pid")") all+=("$total")
-  s0=$(switches "$vell_pid")
+  s0=$(switches "$vell_pid") t0=$(cpu_ticks "$vell_pid")
   sleep "$window"
-  s1=$(switches "$vell_pid")
+  s1=$(switches "$vell_pid") t1=$(cpu_ticks "$vell_pid")
+  cpu_share+=("$(awk -v a="$t0" -v b="$t1" -v w="$window" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.3f", (b - a) / hz / w * 100}')")
   switches_per_s+=("$(awk -v a="$s0" -v b="$s1" -v w="$window" 'BEGIN {printf "%.1f", (b - a) / w}')")
   kill "$vell_pid"; wait "$vell_pid" 2>/dev/null || true; vell_pid=""
 done
@@ -70,8 +87,9 @@ done
 bench() {
   local name=$1 unit=$2 goal=$3 scale=$4; shift 4
   printf '%s\n' "$@" | sort -g | awk -v n="$name" -v u="$unit" -v g="$goal" -v s="$scale" \
-    '{v[NR] = $1 / s} END {printf "BENCH %s %.1f %.1f %.1f %s %s\n", n, v[int((NR + 1) / 2)], v[1], v[NR], u, g}'
+    '{v[NR] = $1 / s} END {printf "BENCH %s %.4g %.4g %.4g %s %s\n", n, v[int((NR + 1) / 2)], v[1], v[NR], u, g}'
 }
 bench idle.pss.all MiB '<=120' 1024 "${all[@]}"
 bench idle.pss.program MiB '<=40' 1024 "${own[@]}"
 bench idle.wakeups.program /s '<=0' 1 "${switches_per_s[@]}"
+bench idle.cpu.program % '<=0.1' 1 "${cpu_share[@]}"
