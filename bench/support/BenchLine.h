@@ -26,7 +26,8 @@ inline void printLine(const std::string& figure, std::vector<double> samples, co
     const std::size_t n = samples.size();
     const double median = n % 2 ? samples[n / 2] : (samples[n / 2 - 1] + samples[n / 2]) / 2;
     std::printf("BENCH %s %.4g %.4g %.4g %s %s%s\n", figure.c_str(), median, samples.front(), samples.back(),
-                unit.c_str(), goal.c_str(), baseline.empty() ? "" : (" baseline=" + baseline).c_str());
+                unit.empty() ? "-" : unit.c_str(), goal.c_str(),
+                baseline.empty() ? "" : (" baseline=" + baseline).c_str());
     std::fflush(stdout);
 }
 

@@ -88,12 +88,6 @@ std::optional<std::string> nonEmpty(const char* text) {
 // processes are shared by every view of a context (the only model left in
 // WebKitGTK), and DNS prefetching is gone from it too.
 WebKitWebContext* leanContext(WebKitWebsiteDataManager* dataManager) {
-    // Without these, both the program and the web process load a software GL
-    // stack (Mesa's llvmpipe, about 15 MiB each, plus its threads) only to
-    // draw one page; the web process reads them when it starts, so they are set
-    // before the context can start one. A value already set wins.
-    g_setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", FALSE);
-    g_setenv("WEBKIT_SKIA_ENABLE_CPU_RENDERING", "1", FALSE);
     constexpr unsigned webProcessLimitMiB = 96;
     constexpr double pressurePollSeconds = 10;
     WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
