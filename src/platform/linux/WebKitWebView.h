@@ -9,6 +9,11 @@
 // window.webkit.messageHandlers.<name>.postMessage and relays each message to
 // the isolated world, which stamps it with the frame's true address. Frames
 // other than the top one get no handler at all.
+//
+// Navigations: WebKitGTK says which frame navigates only once the answer
+// arrives (the response decision), so the delegate is asked when the request
+// is about to go out (frame unknown, with whether the person started it) and,
+// if it let it go, again with the answer (frame known).
 
 #include <gio/gio.h>
 #include <webkit2/webkit2.h>
