@@ -14,11 +14,13 @@ cd "$(dirname "$0")/.."
 benchmarks=(
   "--no-sound | build/bin/hotkey_latency"
   "--no-sound | build/bin/dictation_desktop_bench"
+  "           | build/bin/dictation_main_loop_stall_probe"
   "           | build/bin/paste_benchmark"
   "           | build/bin/audio_recorder_bench"
   "--no-sound | build/bin/fill_enumerate_bench"
   "--wm       | build/bin/panel_bench"
   "--no-sound | build/bin/service_bench"
+  "--no-sound | build/bin/service_load_bench"
   "--no-sound | build/bin/session_web_view_memory"
   "           | bench/app/idle.sh"
 )
