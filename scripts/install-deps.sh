@@ -26,6 +26,10 @@ packages=(
   flite ffmpeg sox xdotool x11-utils imagemagick
   # fonts so the panel and web view render readable text
   fonts-dejavu-core
+  # installing: the desktop entry's check, the scheme registration, the .deb's dependencies
+  desktop-file-utils xdg-utils dpkg-dev
+  # fuzzing the link readers (libFuzzer)
+  clang-14
 )
 
 missing=()

@@ -109,13 +109,31 @@ bool containsAt(const std::vector<std::string>& words, size_t at, const std::vec
     return std::equal(phrase.begin(), phrase.end(), words.begin() + static_cast<std::ptrdiff_t>(at));
 }
 
+// The vocabulary's phrases as words, split once rather than on every fill.
+struct Phrases {
+    Concept kind;
+    std::vector<std::vector<std::string>> inLabels, spoken;
+};
+const std::vector<Phrases>& phrases() {
+    static const std::vector<Phrases> table = [] {
+        std::vector<Phrases> out;
+        for (auto& entry : vocabulary()) {
+            Phrases asWords{entry.kind, {}, {}};
+            for (auto& phrase : entry.inLabels) asWords.inLabels.push_back(split(phrase));
+            for (auto& phrase : entry.spoken) asWords.spoken.push_back(split(phrase));
+            out.push_back(std::move(asWords));
+        }
+        return out;
+    }();
+    return table;
+}
+
 // The kind whose longest phrase occurs in the words, and that length.
 std::pair<Concept, size_t> classify(const std::vector<std::string>& words) {
     Concept best = Concept::None;
     size_t bestLength = 0;
-    for (auto& entry : vocabulary())
-        for (auto& phrase : entry.inLabels) {
-            auto p = split(phrase);
+    for (auto& entry : phrases())
+        for (auto& p : entry.inLabels) {
             if (p.size() <= bestLength) continue;
             for (size_t at = 0; at + p.size() <= words.size(); ++at)
                 if (containsAt(words, at, p)) {
@@ -288,8 +306,8 @@ FieldMapper::Concept FieldMapper::conceptOf(const Field& field) {
 std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& text,
                                                             const std::vector<Field>& fields) const {
     std::vector<Key> keys;
-    for (auto& entry : vocabulary())
-        for (auto& phrase : entry.spoken) keys.push_back({split(phrase), entry.kind, -1});
+    for (auto& entry : phrases())
+        for (auto& words : entry.spoken) keys.push_back({words, entry.kind, -1});
     // A field's own label is a key too ("favourite colour is blue"). It comes
     // first so it wins over an equally long synonym.
     for (size_t f = 0; f < fields.size(); ++f) {

@@ -1,27 +1,29 @@
 #pragma once
-// The composition root: builds every part of the program on the Linux
-// platform, wires them together as the program runs them, and runs the main
-// loop. Until the tray item, the hotkey and the floating panel arrive, the web
-// application is shown in a plain window with a one-line status of the
-// controller above it.
+// The application process: one instance per user session. The first start
+// builds the program and lives in the tray; a later start (`vell LINK`) hands
+// its links, byte for byte, to the running instance over D-Bus and exits.
 
 #include <memory>
 
 namespace vell::app {
 
+class Program;
+
 class Application {
 public:
+    // The D-Bus name that makes the instance unique.
+    static constexpr const char* applicationId = "so.vell.Vell";
+
     Application();
     ~Application();
     Application(const Application&) = delete;
     Application& operator=(const Application&) = delete;
 
-    // Runs until the window is closed; returns the process's exit status.
+    // Runs until the person quits; returns the process's exit status.
     int run(int argc, char** argv);
 
 private:
-    struct Parts;
-    std::unique_ptr<Parts> parts_;
+    std::unique_ptr<Program> program_;
 };
 
 }  // namespace vell::app

@@ -154,6 +154,8 @@ void DictationController::begin(Mode mode) {
     if (!setup.micDevice) return report(platform::platformText(noMicrophone));
     if (setup.micStatus == Authorisation::denied) return report(platform::platformText(microphoneOff));
     startPending_ = true;
+    startingMode_ = mode;
+    finishPending_ = false;
     startRecording(shared_from_this(), mode).detach();
 }
 
@@ -186,6 +188,7 @@ Task<> DictationController::startRecording(Self /*alive until the flow ends*/, M
     meter_ = services_.loop.every(meterPeriod, [weak = weak_from_this()] {
         if (auto controller = weak.lock()) controller->meterTick();
     });
+    if (std::exchange(finishPending_, false)) finish();
 }
 
 void DictationController::meterTick() {
@@ -199,7 +202,10 @@ void DictationController::meterTick() {
 }
 
 void DictationController::finish() {
-    if (!phase_.get().isRecording()) return;
+    if (!phase_.get().isRecording()) {
+        if (startPending_) finishPending_ = true;
+        return;
+    }
     const Mode mode = *phase_.get().mode();
     meter_.cancel();
     meter_ = {};
@@ -442,7 +448,24 @@ void DictationController::refreshSetup() {
     setup.micStatus = services_.recorder.authorisation();
     setup.micDevice = services_.recorder.deviceName();
     setup.accessibility = services_.desktop.accessibilityTrusted();
+    const bool signedIn = setup.signedIn;
     setup_.set(std::move(setup));
+    // A sign-in inside the panel's web application counts too.
+    if (!signedIn && !pageAsked_) noticeSignInAtPage(weak_from_this(), services_.session).detach();
+}
+
+Task<> DictationController::noticeSignInAtPage(std::weak_ptr<DictationController> weak, session::Session& session) {
+    if (auto self = weak.lock()) self->pageAsked_ = true;
+    bool found = false;
+    try {
+        found = co_await session.noticeSignInAtPage();
+    } catch (...) {
+        found = false;  // an unanswered question found nobody
+    }
+    auto self = weak.lock();
+    if (!self) co_return;
+    self->pageAsked_ = false;
+    if (found) self->refreshSetup();
 }
 
 void DictationController::requestMicrophone() { askForMicrophone(shared_from_this()).detach(); }

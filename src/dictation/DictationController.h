@@ -173,8 +173,11 @@ public:
     // ---- dictation ---------------------------------------------------------------------
     // Checks the preconditions and starts a recording; callers call it only when idle.
     void begin(Mode mode);
-    // Stops the recording in progress (either mode) and transcribes it.
+    // Stops the recording in progress (either mode) and transcribes it. While
+    // a recording is still starting, it is stopped as soon as it has begun.
     void finish();
+    // Whether a recording for `mode` has been asked for and has not begun yet.
+    bool isStarting(Mode mode) const { return startPending_ && startingMode_ == mode; }
     // Runs willInsert, then pastes `text` at the cursor after the paste delay.
     void insertViaPaste(const std::string& text);
 
@@ -224,6 +227,7 @@ private:
     Task<> noteFill(Self self, std::shared_ptr<Application> target, pid_t pid, FillRequest request);
     Task<> runFill(Self self, std::shared_ptr<Application> target, pid_t pid, FillRequest request);
     Task<> askForMicrophone(Self self);
+    static Task<> noticeSignInAtPage(std::weak_ptr<DictationController> self, session::Session& session);
     bool chooseTarget(const char* accessibilityMessage, const char* clickIntoMessage);
     void report(const std::string& message);
     void record(Entry entry);
@@ -249,6 +253,11 @@ private:
     // permission answer). A second start is turned away meanwhile: both would
     // start the recorder in turn and the first take's file would be left behind.
     bool startPending_ = false;
+    Mode startingMode_ = Mode::dictate;
+    // A finish() that came while the recording was starting (a quick tap).
+    bool finishPending_ = false;
+    // The web application is being asked whether somebody signed in there.
+    bool pageAsked_ = false;
 };
 
 }  // namespace vell::dictation

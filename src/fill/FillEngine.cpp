@@ -227,6 +227,20 @@ std::vector<FillEngine::Field> FillEngine::enumerate(pid_t pid, int maxFields) {
 
 // ---- writing ----------------------------------------------------------------------------
 
+std::map<std::string, int> FillEngine::diagnose(pid_t pid) {
+    auto& ax = accessibility_;
+    ElementRef app = ax.application(pid);
+    ax.setMessagingTimeout(app, messagingTimeoutSeconds);
+    const auto focused = ax.read(app, Attribute::focusedWindow);
+    const auto windows = ax.read(app, Attribute::windows);
+    const auto list = windows.elements();
+    return {
+        {"focusedWindowErr", focused.status},
+        {"windowsErr", windows.status},
+        {"windowCount", list ? static_cast<int>(list->size()) : -1},
+    };
+}
+
 std::string FillEngine::displayName(const Field& field) {
     if (field.label) return *field.label;
     if (field.placeholder) return *field.placeholder;

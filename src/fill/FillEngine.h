@@ -26,6 +26,11 @@ public:
                                const std::vector<Field>& fields) override;
     void undo(const std::vector<Field>& fields, const std::vector<Outcome>& outcomes) override;
 
+    // How the process's windows answer, for diagnostic reports: the status of
+    // reading its focused window ("focusedWindowErr") and window list
+    // ("windowsErr"), and how many windows it lists ("windowCount", -1 when unread).
+    std::map<std::string, int> diagnose(pid_t pid);
+
     // The name a field is shown by: label, else placeholder, else nearby text, else id.
     static std::string displayName(const Field& field);
 

@@ -84,6 +84,17 @@ Task<std::optional<std::string>> PanelWebView::bridgeEmail() {
     co_return nonEmptyString(co_await call(std::string(emailScript), json::object()));
 }
 
+Task<std::optional<std::string>> PanelWebView::signedInAddress() {
+    // Only the service's own pages speak for the sign-in; apiBase is an origin without a trailing slash.
+    const std::string url = view_->currentURL().value_or("");
+    const std::string& base = addresses_.apiBase;
+    const bool own =
+        url.starts_with(base) &&
+        (url.size() == base.size() || std::string_view("/?#").find(url[base.size()]) != std::string_view::npos);
+    if (!own) co_return std::nullopt;
+    co_return co_await bridgeEmail();
+}
+
 void PanelWebView::adopt(std::string accessToken, std::string refreshToken, std::optional<double>) {
     handOver(weak_from_this(), std::move(accessToken), std::move(refreshToken)).detach();
 }

@@ -77,6 +77,7 @@ public:
     Task<std::optional<std::string>> evalForDebug(std::string script);
     // Leaves the page at once, erases all website data, then loads the start page.
     void clear() override;
+    Task<std::optional<std::string>> signedInAddress() override;
 
     // Requests from the page; empty until set.
     std::function<void(std::string noteId, std::optional<std::string> title)> onNoteFill;

@@ -24,6 +24,10 @@ public:
     // A current, non-empty access token from the web application; throws
     // SessionError when nobody is signed in or the web application has none.
     virtual Task<std::string> accessToken() = 0;
+    // While nobody is signed in here: a sign-in made inside the web
+    // application itself is recorded as a handed-over one is (without handing
+    // tokens back). True when it found one.
+    virtual Task<bool> noticeSignInAtPage() { co_return false; }
 };
 
 }  // namespace vell::session

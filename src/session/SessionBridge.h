@@ -21,6 +21,9 @@ public:
     virtual Task<std::optional<std::string>> bridgeToken(int attempts) = 0;
     // Erases everything the web application stored and reloads it.
     virtual void clear() = 0;
+    // The address signed in at the web application, asked once and only
+    // while it shows the service's own pages; nothing otherwise.
+    virtual Task<std::optional<std::string>> signedInAddress() { co_return std::nullopt; }
 };
 
 }  // namespace vell::session

@@ -146,6 +146,23 @@ void SessionStore::adopt(std::string accessToken, std::string refreshToken, std:
     writeMarker(Marker{std::move(email)});
 }
 
+Task<bool> SessionStore::noticeSignInAtPage() {
+    std::uint64_t asked;
+    {
+        std::lock_guard lock(mutex_);
+        if (marker_) co_return false;
+        asked = generation_;
+    }
+    auto bridge = bridge_ ? bridge_() : nullptr;
+    if (!bridge) co_return false;
+    auto address = co_await bridge->signedInAddress();
+    if (!address) co_return false;
+    std::lock_guard lock(mutex_);
+    if (generation_ != asked) co_return false;  // a sign-in or sign-out came meanwhile
+    writeMarker(Marker{std::move(address)});
+    co_return true;
+}
+
 void SessionStore::migrateIfNeeded() {
     std::optional<LegacySession> legacy;
     {

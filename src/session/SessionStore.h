@@ -61,6 +61,7 @@ public:
     // background, the marker is written at once.
     void adopt(std::string accessToken, std::string refreshToken, std::optional<double> expiresAt,
                std::optional<std::string> email);
+    Task<bool> noticeSignInAtPage() override;
     // Hands a session read from the older format to the web application and
     // rewrites the file as a marker. Called once at launch.
     void migrateIfNeeded();

@@ -28,6 +28,13 @@ if [[ "${VELL_SESSION_INNER:-}" != 1 ]]; then
   mkdir -p "$session_dir"/{home,config,data,cache,runtime,tmp}
   chmod 700 "$session_dir/runtime"
   cleanup() {
+    # The sound server daemonised out of our process group: a Ctrl-C never
+    # reaches it, so it is stopped by its pid file before its folder goes.
+    local pulse_pid
+    pulse_pid=$(cat "$session_dir/runtime/pulse/pid" 2>/dev/null || true)
+    if [[ -n "$pulse_pid" ]] && kill "$pulse_pid" 2>/dev/null; then
+      for _ in $(seq 1 40); do kill -0 "$pulse_pid" 2>/dev/null || break; sleep 0.05; done
+    fi
     [[ -n "${xvfb_pid:-}" ]] && kill "$xvfb_pid" 2>/dev/null || true
     [[ -n "${xvfb_pid:-}" ]] && wait "$xvfb_pid" 2>/dev/null || true
     [[ "${VELL_KEEP_SESSION:-0}" == 1 ]] || rm -rf "$session_dir"

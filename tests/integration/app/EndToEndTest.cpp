@@ -20,6 +20,7 @@
 
 #include "ChildProcesses.h"
 #include "RecordingHttpServer.h"
+#include "app/Program.h"
 #include "audio/CloudRecogniser.h"
 #include "audio/Recorder.h"
 #include "dictation/DictationController.h"
@@ -132,63 +133,45 @@ private:
     GSubprocess* process_ = nullptr;
 };
 
-// Everything the program is made of, built as the application builds it, with
-// scratch folders for the web view's data, the marker and the login item.
+// The program built as the application builds it and launched, with scratch
+// folders for the web view's data, the marker and the login item, and the
+// service's address as its deployment.
 struct World {
-    explicit World(const fs::path& scratch)
-        : service(scratch / "service"),
-          loginItem(scratch / "vell", scratch / "config"),
-          store(std::make_shared<session::SessionStore>(
-              scratch / "Vell", [this] { return std::static_pointer_cast<session::SessionBridge>(webView); })) {
-        auto view = std::make_unique<platform::WebKitWebView>(
-            platform::WebKitWebView::Options{scratch / "WebKit", scratch / "cache", false});
-        raw = view.get();
-        webView =
-            session::PanelWebView::create(loop, std::move(view), {service.base(), service.base()}, [](std::string) {});
-        recogniser.emplace(*store, http, loop, service.base(), patience);
-        fillService.emplace(*store, http, loop, service.base());
-        controller = DictationController::create(
-            {loop, recorder, *recogniser, fillEngine, *fillService, paste, *store, desktop, clipboard, loginItem});
-        // The page's two requests go to the controller, as in the application.
-        webView->onNoteFill = [this](std::string noteId, std::optional<std::string> title) {
-            notesFilled.push_back(noteId);
-            controller->fillFromNote(noteId, title);
-        };
-        webView->onInsertText = [this](std::string text) { controller->insertText(text); };
-
-        // Offscreen, so the view never takes the keyboard focus from the form.
-        window = gtk_offscreen_window_new();
-        gtk_window_set_default_size(GTK_WINDOW(window), 420, 640);
-        gtk_container_add(GTK_CONTAINER(window), GTK_WIDGET(raw->nativeView()));
-        gtk_widget_show_all(window);
+    static app::Program::Options options(const fs::path& scratch, const std::string& base) {
+        app::Program::Options o;
+        o.platform.webView = {scratch / "WebKit", scratch / "cache", false};
+        o.platform.program = scratch / "vell";
+        o.platform.configHome = scratch / "config";
+        o.apiBase = o.authBase = base;
+        o.dataFolder = scratch / "Vell";
+        o.recogniserIdleTimeout = patience;
+        return o;
     }
-    // The controller and the panel go before the window that shows the view.
-    ~World() {
-        controller.reset();
-        webView.reset();
-        gtk_widget_destroy(window);
+
+    explicit World(const fs::path& scratch)
+        : service(scratch / "service"), program(options(scratch, service.base()), [] {}) {
+        program.delegate().applicationDidFinishLaunching();
+        store = &session::SessionStore::shared();
+        raw = static_cast<platform::WebKitWebView*>(&session::PanelWebView::shared()->webView());
+        controller = program.delegate().controller();
+        // Notes the page asks to fill are counted on their way to the controller.
+        auto& onNoteFill = session::PanelWebView::shared()->onNoteFill;
+        onNoteFill = [this, forward = onNoteFill](std::string noteId, std::optional<std::string> title) {
+            notesFilled.push_back(noteId);
+            forward(noteId, title);
+        };
     }
 
     ServiceProcess service;
-    platform::GlibMainLoop loop;
-    platform::CurlHttpClient http;
-    platform::PulseAudioInput microphone;
-    platform::GtkClipboard clipboard{loop};
-    platform::XTestKeyboard keyboard;
-    platform::X11Desktop desktop;
-    platform::XdgLoginItem loginItem;
-    platform::AtspiAccessibility accessibility;
-
-    std::shared_ptr<session::SessionStore> store;
-    std::shared_ptr<session::PanelWebView> webView;
+    app::Program program;
+    platform::GlibMainLoop& loop = program.platform.loop;
+    platform::CurlHttpClient& http = program.platform.http;
+    platform::GtkClipboard& clipboard = program.platform.clipboard;
+    platform::X11Desktop& desktop = program.platform.desktop;
+    fill::FillEngine fillEngine{program.platform.accessibility};
+    session::SessionStore* store = nullptr;
     platform::WebKitWebView* raw = nullptr;
-    audio::Recorder recorder{microphone};
-    std::optional<audio::CloudRecogniser> recogniser;
-    fill::FillEngine fillEngine{accessibility};
-    std::optional<fill::FillService> fillService;
-    fill::Paste paste{loop, clipboard, keyboard};
-    std::shared_ptr<DictationController> controller;
-    GtkWidget* window = nullptr;
+    DictationController* controller = nullptr;
     std::vector<std::string> notesFilled;
 };
 
@@ -446,7 +429,7 @@ TEST_F(EndToEnd, SpeechIsTranscribedByTheServiceWithThePagesToken) {
     ASSERT_TRUE(runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", wav, "-ac", "1", "-ar", "16000",
                             "-c:a", "aac", "-b:a", "64k", m4a}));
 
-    auto transcript = w->recogniser->transcribe(m4a, "audio/m4a");
+    auto transcript = w->program.recogniser().transcribe(m4a, "audio/m4a");
     std::string text;
     ASSERT_TRUE(w->loop.runUntil([&] { return transcript.done(); }, patience * 2));
     try {

@@ -86,5 +86,38 @@ TEST_F(StoreOverWebViewTest, ClearErasesThePageDataAndReloads) {
     EXPECT_FALSE(store->isSignedIn());
 }
 
+// A sign-in made inside the panel counts once the service's own page names
+// its address; no token is handed back and a stranger's page is not asked.
+TEST_F(StoreOverWebViewTest, ASignInAtTheServicesPageIsRecordedWithoutHandingTokensBack) {
+    struct Row {
+        const char* url;
+        json address;
+        bool asked, signedIn;
+    };
+    const Row rows[] = {
+        {"https://app.vell.so/app#/notes", "ada@example.com", true, true},
+        {"https://app.vell.so", "ada@example.com", true, true},
+        {"https://app.vell.so/app", nullptr, true, false},
+        {"https://app.vell.so.evil.example/app", "ada@example.com", false, false},
+        {"https://vell.supabase.co/auth", "ada@example.com", false, false},
+    };
+    for (const auto& row : rows) {
+        store->clear();
+        record->scripts.clear();
+        record->url = row.url;
+        record->respond = [&](auto&) -> platform::WebView::ScriptResult { return row.address; };
+        auto noticed = store->noticeSignInAtPage();
+        loop.runUntilIdle();
+        ASSERT_TRUE(noticed.done()) << row.url;
+        EXPECT_EQ(noticed.get(), row.signedIn) << row.url;
+        EXPECT_EQ(store->isSignedIn(), row.signedIn) << row.url;
+        EXPECT_EQ(record->scripts.size(), row.asked ? 1u : 0u) << "asked once, only the service's page: " << row.url;
+        EXPECT_EQ(store->email(), row.signedIn ? std::optional<std::string>("ada@example.com") : std::nullopt);
+    }
+    auto again = store->noticeSignInAtPage();
+    loop.runUntilIdle();
+    EXPECT_FALSE(again.get()) << "nothing to notice once signed in";
+}
+
 }  // namespace
 }  // namespace vell::session

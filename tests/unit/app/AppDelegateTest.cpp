@@ -1,0 +1,285 @@
+// The application delegate on fakes and the virtual clock: the launch in its
+// order, the tray item's look, clicks and menu, hold-to-talk, the first panel,
+// the setup watch, and the program's links.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <nlohmann/json.hpp>
+
+#include "ControllerDoubles.h"
+#include "FakeKeyGrab.h"
+#include "FakeShell.h"
+#include "FakeWebView.h"
+#include "VirtualLoop.h"
+#include "app/AppDelegate.h"
+#include "session/SessionStore.h"
+
+namespace vell::app {
+namespace {
+
+namespace fs = std::filesystem;
+using Mode = dictation::DictationController::Mode;
+using Phase = dictation::DictationController::Phase;
+
+class AppDelegateTest : public ::testing::Test {
+public:
+    AppDelegateTest() {
+        fs::create_directories(folder);
+        session::PanelWebView::setShared(nullptr);
+        session::SessionStore::setShared(
+            std::make_shared<session::SessionStore>(folder / "Vell", [] { return session::PanelWebView::shared(); }));
+    }
+    ~AppDelegateTest() override {
+        delegate.reset();
+        loop.advance(60);
+        session::SessionStore::setShared(nullptr);
+        session::PanelWebView::setShared(nullptr);
+        fs::remove_all(folder);
+    }
+
+    AppDelegate& launch() {
+        delegate = std::make_unique<AppDelegate>(AppDelegate::Platform{
+            loop, desktop, keyGrab, settings,
+            [this] {
+                events.push_back("web view");
+                return session::PanelWebView::create(loop, std::make_unique<test::FakeWebView>(loop, view),
+                                                     {"http://127.0.0.1:9", "http://127.0.0.1:9"}, {});
+            },
+            [this](session::Session&) {
+                events.push_back("modules");
+                return AppDelegate::Modules{recorder, recogniser, fillEngine, fillService, paste, clipboard, loginItem};
+            },
+            [this] {
+                events.push_back("status item");
+                auto item = std::make_unique<test::FakeStatusItem>();
+                tray = item.get();
+                return item;
+            },
+            [this](std::shared_ptr<dictation::DictationController>, panel::PanelView::Actions) {
+                events.push_back(tray->symbol || keyGrab.held() ? "panel after render or hotkey" : "panel");
+                auto window = std::make_unique<test::FakePanelWindow>();
+                panelWindow = window.get();
+                return window;
+            },
+            [this] { events.push_back("terminate"); }, apiBase, folder / "Vell"});
+        delegate->applicationDidFinishLaunching();
+        loop.runUntilIdle();
+        return *delegate;
+    }
+    void signIn() { session::SessionStore::shared().adopt("at", "rt", std::nullopt, "ada@example.com"); }
+    Phase phase() const { return delegate->controller()->phase(); }
+
+    fs::path folder = fs::temp_directory_path() / ("vell-delegate-" + std::to_string(::getpid()) + "-" +
+                                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    test::VirtualLoop loop;
+    test::RecorderDouble recorder{loop, folder / "takes"};
+    test::RecogniserDouble recogniser{loop};
+    test::FillEngineDouble fillEngine;
+    test::FillServiceDouble fillService{loop};
+    test::PasteDouble paste{loop};
+    test::ControllerClipboardDouble clipboard;
+    test::LoginItemDouble loginItem;
+    test::DesktopDouble desktop;
+    test::FakeKeyGrab keyGrab;
+    test::FakeSystemSettings settings;
+    std::shared_ptr<test::FakeWebView::Record> view = std::make_shared<test::FakeWebView::Record>();
+    std::string apiBase = "http://127.0.0.1:9";
+    test::FakeStatusItem* tray = nullptr;
+    test::FakePanelWindow* panelWindow = nullptr;
+    std::vector<std::string> events;
+    std::unique_ptr<AppDelegate> delegate;
+};
+
+TEST_F(AppDelegateTest, LaunchBuildsEachPartInOrderThenDrawsAndGrabsTheHotkey) {
+    launch();
+    EXPECT_EQ(events, (std::vector<std::string>{"web view", "modules", "status item", "panel"}));
+    EXPECT_EQ(tray->symbol, "mic");
+    ASSERT_TRUE(keyGrab.held());
+    EXPECT_EQ(keyGrab.held()->keyCode, 49u);
+    EXPECT_EQ(keyGrab.held()->modifiers, 0x1800u);
+    EXPECT_FALSE(panelWindow->visible);
+    delegate->applicationWillTerminate();
+    EXPECT_FALSE(keyGrab.held()) << "quitting releases the hotkey";
+}
+
+// The tray item's look per phase, and the name beside it until the setup is complete.
+TEST_F(AppDelegateTest, TrayItemLooksFollowThePhaseAndTheSetup) {
+    struct Row {
+        std::function<void(AppDelegateTest&)> reach;
+        Phase phase;
+        bool complete, symbolKnown;
+        const char *symbol, *text, *title;
+    };
+    auto idle = [](AppDelegateTest&) {};
+    auto record = [](AppDelegateTest& t) { t.keyGrab.keyDown(); };
+    auto transcribe = [](AppDelegateTest& t) {
+        t.keyGrab.keyDown();
+        t.loop.runUntilIdle();
+        t.loop.advance(1);
+        t.keyGrab.keyUp();
+    };
+    auto fill = [](AppDelegateTest& t) {
+        t.fillEngine.fields = {test::FillEngineDouble::field("f0", "Name")};
+        t.delegate->controller()->toggleFill();
+        t.loop.runUntilIdle();
+        t.loop.advance(1);
+        t.delegate->controller()->toggleFill();
+        t.loop.advance(t.recogniser.uploadSeconds + 0.01);
+    };
+    const std::vector<Row> rows{
+        {idle, Phase::idle(), true, true, "mic", "Vell — click for the panel, hold Ctrl+Alt+Space to dictate", ""},
+        {idle, Phase::idle(), false, true, "mic", "Vell — click for the panel, hold Ctrl+Alt+Space to dictate",
+         " Vell"},
+        {idle, Phase::idle(), true, false, nullptr, "Vell — click for the panel, hold Ctrl+Alt+Space to dictate",
+         " Vell"},
+        {record, Phase::recording(Mode::dictate), true, true, "mic.fill", "Vell — listening", ""},
+        {transcribe, Phase::transcribing(Mode::dictate), true, true, "ellipsis", "Vell — transcribing", ""},
+        {fill, Phase::filling(), true, true, "square.and.pencil", "Vell — filling", ""},
+    };
+    for (const auto& row : rows) {
+        signIn();
+        desktop.trusted = row.complete;
+        launch();
+        tray->knownSymbols = row.symbolKnown ? tray->knownSymbols : std::vector<std::string>{};
+        row.reach(*this);
+        loop.runUntilIdle();
+        delegate->render();
+        ASSERT_EQ(phase(), row.phase) << row.text;
+        EXPECT_EQ(tray->symbol.value_or(""), row.symbol ? row.symbol : "") << row.text;
+        EXPECT_EQ(tray->toolTip, row.text);
+        EXPECT_EQ(tray->title, row.title) << row.text;
+        delegate.reset();
+        session::PanelWebView::setShared(nullptr);
+        loop.advance(60);
+    }
+}
+
+TEST_F(AppDelegateTest, PrimaryClickTogglesThePanelAndTheMenuIsDecidedWhenItOpens) {
+    launch();
+    tray->primaryClick();
+    EXPECT_TRUE(panelWindow->visible);
+    tray->primaryClick();
+    EXPECT_FALSE(panelWindow->visible);
+
+    EXPECT_EQ(tray->menuTitles(),
+              (std::vector<std::string>{"Open panel", "Open Vell on the web", "-", "Sign in…", "-", "Quit Vell"}));
+    EXPECT_FALSE(panelWindow->visible) << "opening the menu leaves the panel alone";
+    signIn();
+    EXPECT_EQ(tray->menuTitles()[3], "Sign out");
+    tray->choose("Sign out");
+    EXPECT_FALSE(session::SessionStore::shared().isSignedIn());
+    tray->choose("Sign in…");
+    tray->choose("Quit Vell");
+    EXPECT_EQ(desktop.opened, (std::vector<std::string>{"http://127.0.0.1:9/app#/desktop"}));
+    EXPECT_EQ(events.back(), "terminate");
+}
+
+TEST_F(AppDelegateTest, HotkeyHoldsToTalkOnlyForItsOwnDictation) {
+    signIn();
+    launch();
+    keyGrab.keyDown();  // a quick tap: released before the recording began
+    keyGrab.keyUp();
+    loop.advance(1);
+    EXPECT_EQ(recorder.starts, 1);
+    EXPECT_EQ(phase(), Phase::idle()) << "the tap's take is dropped, not left running";
+    EXPECT_TRUE(recogniser.calls.empty());
+
+    keyGrab.keyDown();
+    loop.advance(1);
+    keyGrab.keyUp();
+    loop.runUntilIdle();
+    EXPECT_EQ(phase(), Phase::transcribing(Mode::dictate));
+    keyGrab.keyDown();  // held while transcribing
+    loop.runUntilIdle();
+    EXPECT_EQ(recorder.starts, 2);
+    keyGrab.keyUp();
+    loop.advance(1);
+
+    delegate->controller()->toggleFill();  // the panel's fill recording
+    loop.advance(1);
+    keyGrab.keyDown();
+    keyGrab.keyUp();
+    loop.runUntilIdle();
+    EXPECT_EQ(phase(), Phase::recording(Mode::fill));
+}
+
+TEST_F(AppDelegateTest, IncompleteSetupShowsThePanelAfterLaunchAndIsWatchedUntilComplete) {
+    desktop.trusted = false;
+    launch();
+    loop.advance(0.59);
+    EXPECT_FALSE(panelWindow->visible);
+    loop.advance(0.02);
+    EXPECT_TRUE(panelWindow->visible);
+
+    signIn();
+    const int questions = desktop.trustQuestions;
+    loop.advance(2.0 - 0.61);
+    EXPECT_EQ(desktop.trustQuestions, questions + 1) << "one measure at 2.0 s";
+    desktop.trusted = true;
+    loop.advance(2.0);
+    EXPECT_TRUE(delegate->controller()->setup().complete());
+    EXPECT_FALSE(delegate->setupWatchRunning());
+
+    tray->choose("Sign out");
+    const int afterSignOut = desktop.trustQuestions;
+    loop.advance(10);
+    EXPECT_EQ(desktop.trustQuestions, afterSignOut) << "sign-out does not restart the watch";
+}
+
+TEST_F(AppDelegateTest, CompleteSetupKeepsThePanelHidden) {
+    signIn();
+    launch();
+    loop.advance(5);
+    EXPECT_FALSE(panelWindow->visible);
+    EXPECT_FALSE(delegate->setupWatchRunning());
+}
+
+TEST_F(AppDelegateTest, LinksSignInAndWriteReportsOnlyWithTheFlag) {
+    view->respond = [](auto&) { return platform::WebView::ScriptResult(); };  // a page without the bridge
+    launch();
+    delegate->handleURL("vell://auth?access_token=a&refresh_token=r");
+    EXPECT_FALSE(session::SessionStore::shared().isSignedIn());
+    delegate->handleURL("vell://auth#access_token=a&refresh_token=r&email=ada%40example.com");
+    EXPECT_TRUE(delegate->controller()->setup().signedIn);
+    EXPECT_EQ(session::SessionStore::shared().email(), "ada@example.com");
+    EXPECT_TRUE(panelWindow->visible);
+
+    const auto report = folder / "token.json";
+    delegate->handleURL("vell://debug/token?out=" + report.string());
+    loop.advance(10);
+    EXPECT_FALSE(fs::exists(report)) << "no flag file";
+    std::ofstream(folder / "Vell" / "debug-enabled").put('\n');
+    delegate->handleURL("vell://debug/token?out=" + report.string());
+    loop.advance(10);
+    std::ifstream in(report);
+    auto json = nlohmann::json::parse(in);
+    EXPECT_EQ(json["hasToken"], false);
+    EXPECT_EQ(json["page"], "eval failed");
+    EXPECT_EQ(json["webviewURL"], "http://127.0.0.1:9/app");
+}
+
+TEST_F(AppDelegateTest, ASignInInsideThePanelCountsWithoutTokensHandedBack) {
+    view->respond = [](auto& call) -> platform::WebView::ScriptResult {
+        if (call.body == session::PanelWebView::emailScript) return nlohmann::json("ada@example.com");
+        return std::nullopt;
+    };
+    launch();
+    EXPECT_TRUE(delegate->controller()->setup().signedIn);
+    EXPECT_EQ(delegate->controller()->setup().email, "ada@example.com");
+    for (const auto& call : view->scripts) EXPECT_NE(call.body, session::PanelWebView::adoptScript);
+}
+
+TEST_F(AppDelegateTest, OutsideActionsNeedAValidAddressAndTheAccessibilitySwitchComesFirst) {
+    apiBase = "http://bad host";
+    launch();
+    delegate->menuOpenWeb();
+    EXPECT_TRUE(desktop.opened.empty());
+    delegate->openAccessibility();
+    EXPECT_EQ(settings.calls, (std::vector<std::string>{"enable", "open"}));
+}
+
+}  // namespace
+}  // namespace vell::app
