@@ -11,6 +11,7 @@
 #include <random>
 #include <thread>
 
+#include "BenchLine.h"
 #include "integration/audio/MicrophoneFixtures.h"
 #include "platform/linux/PulseAudioInput.h"
 
@@ -66,7 +67,7 @@ void BM_StopToFinishedFile(benchmark::State& state) {
     }
     fs::remove(file);
 }
-BENCHMARK(BM_StopToFinishedFile)->Arg(0)->Arg(1)->UseManualTime()->Iterations(30)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StopToFinishedFile)->Arg(0)->Arg(1)->UseManualTime()->Iterations(10)->Unit(benchmark::kMillisecond);
 
 // One take of speech: CPU share of the whole process while capturing and
 // encoding, and the file's bytes per second of audio.
@@ -115,7 +116,7 @@ void BM_StartCapture(benchmark::State& state) {
     }
     fs::remove(file);
 }
-BENCHMARK(BM_StartCapture)->Iterations(30)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartCapture)->Iterations(10)->Unit(benchmark::kMillisecond);
 
 // The default microphone's name, as the setup checklist asks for it.
 void BM_DeviceName(benchmark::State& state) {
@@ -143,4 +144,12 @@ BENCHMARK(BM_ReadLevel);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vell::bench::runBenchmarks(argc, argv,
+                                      {{"BM_StopToFinishedFile/0", "recorder.stop_to_file.after_read", "ms", "<=3"},
+                                       {"BM_StopToFinishedFile/1", "recorder.stop_to_file", "ms", "<=3"},
+                                       {"BM_StartCapture", "recorder.start", "ms", "<=5"},
+                                       {"BM_RecordSpeech/8", "recorder.cpu_share", "%", "<=1.5", "cpu_share_%"},
+                                       {"BM_RecordSpeech/8", "recorder.kB_per_min", "kB", "-", "kB_per_min"},
+                                       {"BM_DeviceName", "recorder.device_name", "ms"}});
+}

@@ -4,6 +4,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "BenchLine.h"
+
 #include "platform/linux/X11Desktop.h"
 
 #include <X11/Xatom.h>
@@ -40,4 +42,8 @@ BENCHMARK(accessibilityTrusted)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vell::bench::runBenchmarks(argc, argv,
+                                      {{"frontApplication", "desktop.front_application", "us"},
+                                       {"accessibilityTrusted", "desktop.accessibility_trusted", "us"}});
+}

@@ -10,6 +10,7 @@
 #include <memory>
 #include <thread>
 
+#include "BenchLine.h"
 #include "fill/FillEngine.h"
 #include "integration/fill/FormProcess.h"
 #include "platform/linux/AtspiAccessibility.h"
@@ -108,4 +109,12 @@ BENCHMARK(BM_Enumerate)
     ->Unit(benchmark::kMillisecond)
     ->MinTime(2);
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vell::bench::runBenchmarks(
+        argc, argv,
+        {{"BM_Enumerate/elements:4000/cache:0", "walk.4000.plain", "ms"},
+         {"BM_Enumerate/elements:4000/cache:1", "walk.4000", "ms", "<=80", "", "walk.4000.plain"},
+         {"BM_Enumerate/elements:4000/cache:1", "walk.4000.identical", "", ">=1", "identicalToPlainWalk"},
+         {"BM_Enumerate/elements:1000/cache:1", "walk.1000", "ms", "-", "", "walk.1000.plain"},
+         {"BM_Enumerate/elements:1000/cache:0", "walk.1000.plain", "ms"}});
+}

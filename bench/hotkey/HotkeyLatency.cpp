@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "BenchLine.h"
 #include "X11Keys.h"
 #include "app/Hotkey.h"
 #include "platform/linux/GlibMainLoop.h"
@@ -17,10 +18,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-void report(const char* name, std::vector<double> ms) {
+void report(const char* name, const char* figure, std::vector<double> ms) {
     std::sort(ms.begin(), ms.end());
-    std::printf("%-16s median %.3f ms  min-max %.3f-%.3f ms  (%zu runs)\n", name, ms[ms.size() / 2], ms.front(),
-                ms.back(), ms.size());
+    std::fprintf(stderr, "%-16s median %.3f ms  min-max %.3f-%.3f ms  (%zu runs)\n", name, ms[ms.size() / 2],
+                 ms.front(), ms.back(), ms.size());
+    vell::bench::printLine(figure, ms, "ms", "<=5");
 }
 
 }  // namespace
@@ -57,8 +59,8 @@ int main() {
         releaseToUp.push_back(measure([&] { keyboard.up({XK_space}); }));
     }
     keyboard.up({XK_Alt_L, XK_Control_L});
-    report("press to onDown", pressToDown);
-    report("release to onUp", releaseToUp);
+    report("press to onDown", "hotkey.press_to_action", pressToDown);
+    report("release to onUp", "hotkey.release_to_action", releaseToUp);
     if (missed) std::printf("%d actions never ran\n", missed);
     return missed ? 1 : 0;
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "BenchLine.h"
 #include "panel/FloatingPanel.h"
 #include "platform/linux/GlibMainLoop.h"
 #include "platform/linux/GtkPanel.h"
@@ -135,8 +136,9 @@ BENCHMARK(redrawsWhileIdle)->Iterations(2)->Unit(benchmark::kMillisecond);
 
 int main(int argc, char** argv) {
     gtk_init(&argc, &argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return vell::bench::runBenchmarks(argc, argv,
+                                      {{"showToMapped", "panel.show_to_mapped", "ms"},
+                                       {"redrawAfterChange", "panel.redraw_after_change", "us"},
+                                       {"redrawsWhileIdle", "panel.idle_redraws", "/s", "<=0", "redraws_per_second"},
+                                       {"redrawsWhileIdle", "panel.idle_wakeups", "/s", "-", "wakeups_per_second"}});
 }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <string>
 
+#include "BenchLine.h"
 #include "integration/paste/PasteScene.h"
 
 namespace {
@@ -112,4 +113,10 @@ BENCHMARK(SlowOwner)->Args({0, 500})->Args({0, 1300})->Args({1500, 0})->UseManua
 
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    return vell::bench::runBenchmarks(argc, argv,
+                                      {{"ForeignOwner/70", "paste.to_keystroke", "ms"},
+                                       {"ForeignOwner/1048576", "paste.to_keystroke.1MiB_image", "ms"},
+                                       {"OwnContents", "paste.to_keystroke.own_contents", "ms"},
+                                       {"ForeignOwner/70", "paste.to_restored", "s", "-", "insert_to_done_s"}});
+}

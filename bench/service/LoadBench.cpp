@@ -3,6 +3,7 @@
 // hundreds of slow and idle clients hang on, and the time of the longest
 // fill texts. Bounded in count and time; prints one table.
 //   service_load_bench [REQUESTS]
+#include "BenchLine.h"
 #include "Service.h"
 
 #include <nlohmann/json.hpp>
@@ -85,9 +86,17 @@ Figures measure(int requests, const std::function<int()>& one) {
             latencies.back()};
 }
 
+// The table's name for a row: "fill, kept-alive" is service.load.fill_kept-alive.
+std::string figureName(std::string what) {
+    std::replace(what.begin(), what.end(), ' ', '_');
+    std::erase(what, ',');
+    return "service.load." + what;
+}
+
 void print(const char* what, const Figures& f) {
-    std::printf("%-52s %7.0f req/s  p50 %6.2f ms  p99 %6.2f ms  max %6.1f ms\n", what, f.perSecond, f.p50, f.p99,
-                f.max);
+    std::fprintf(stderr, "%-52s %7.0f req/s  p50 %6.2f ms  p99 %6.2f ms  max %6.1f ms\n", what, f.perSecond, f.p50,
+                 f.p99, f.max);
+    vell::bench::printLine(figureName(what) + ".p50", {f.p50}, "ms");
 }
 
 }  // namespace

@@ -7,6 +7,8 @@
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
+#include "BenchLine.h"
+
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -110,8 +112,6 @@ BENCHMARK(LoadSpeechModel)->Unit(benchmark::kMillisecond)->Iterations(2);
 
 }  // namespace
 
-BENCHMARK_MAIN();
-
 // Word accuracy on plain sentences; the recogniser is good enough at 85 % and above.
 void WordAccuracy(benchmark::State& state) {
     const std::vector<std::string> sentences = {
@@ -145,3 +145,13 @@ void WordAccuracy(benchmark::State& state) {
     if (accuracy < 85.0) state.SkipWithError("word accuracy below 85 %");
 }
 BENCHMARK(WordAccuracy)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+int main(int argc, char** argv) {
+    return vell::bench::runBenchmarks(
+        argc, argv,
+        {{"MapJobApplication", "service.map_9_fields", "ms"},
+         {"DecodeDictation", "service.decode", "ms"},
+         {"RecogniseDictation", "service.recognise", "ms"},
+         {"RecogniseDictation", "service.real_time_factor", "x", "-", "real_time_factor"},
+         {"WordAccuracy", "service.word_accuracy", "%", ">=85", "word_accuracy_percent"}});
+}

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "BenchLine.h"
 #include "platform/linux/GlibMainLoop.h"
 #include "platform/linux/WebKitWebView.h"
 #include "session/PanelWebView.h"
@@ -72,20 +73,23 @@ int main() {
     const double loaded = loop.now() - started;
     loop.runFor(3.0);  // let the processes settle
 
-    std::printf("start page loaded in %.0f ms\n", loaded * 1000);
-    std::printf("%-24s %8s %10s %10s\n", "process", "pid", "RSS (MiB)", "PSS (MiB)");
+    std::fprintf(stderr, "start page loaded in %.0f ms\n", loaded * 1000);
+    std::fprintf(stderr, "%-24s %8s %10s %10s\n", "process", "pid", "RSS (MiB)", "PSS (MiB)");
     const int self = ::getpid();
-    std::printf("%-24s %8d %10.1f %10.1f   (RSS %.1f MiB before the web view)\n", "UI (this program)", self,
-                residentKiB(self) / 1024.0, proportionalKiB(self) / 1024.0, before / 1024.0);
+    std::fprintf(stderr, "%-24s %8d %10.1f %10.1f   (RSS %.1f MiB before the web view)\n", "UI (this program)", self,
+                 residentKiB(self) / 1024.0, proportionalKiB(self) / 1024.0, before / 1024.0);
     long total = residentKiB(self), totalProportional = proportionalKiB(self);
     for (const auto& child : vell::test::childProcesses()) {
         long resident = residentKiB(child.pid), proportional = proportionalKiB(child.pid);
-        std::printf("%-24s %8d %10.1f %10.1f\n", child.name.c_str(), child.pid, resident / 1024.0,
-                    proportional / 1024.0);
+        std::fprintf(stderr, "%-24s %8d %10.1f %10.1f\n", child.name.c_str(), child.pid, resident / 1024.0,
+                     proportional / 1024.0);
         total += resident;
         totalProportional += proportional;
     }
-    std::printf("%-24s %8s %10.1f %10.1f\n", "total", "", total / 1024.0, totalProportional / 1024.0);
+    std::fprintf(stderr, "%-24s %8s %10.1f %10.1f\n", "total", "", total / 1024.0, totalProportional / 1024.0);
+
+    vell::bench::printLine("webview.start_page_load", {loaded * 1000}, "ms");
+    vell::bench::printLine("webview.pss.all", {totalProportional / 1024.0}, "MiB");
 
     panel.reset();
     gtk_widget_destroy(window);

@@ -82,6 +82,30 @@ std::optional<std::string> nonEmpty(const char* text) {
     return std::string(text);
 }
 
+// The panel shows one small page, on machines that may have no GPU: WebKit
+// keeps no caches for pages already left, renders in software, and its web
+// process gives memory back once it grows past a few tens of MiB. Web
+// processes are shared by every view of a context (the only model left in
+// WebKitGTK), and DNS prefetching is gone from it too.
+WebKitWebContext* leanContext(WebKitWebsiteDataManager* dataManager) {
+    constexpr unsigned webProcessLimitMiB = 96;
+    constexpr double pressurePollSeconds = 10;
+    WebKitMemoryPressureSettings* pressure = webkit_memory_pressure_settings_new();
+    webkit_memory_pressure_settings_set_memory_limit(pressure, webProcessLimitMiB);
+    webkit_memory_pressure_settings_set_poll_interval(pressure, pressurePollSeconds);
+    auto* context = WEBKIT_WEB_CONTEXT(g_object_new(WEBKIT_TYPE_WEB_CONTEXT, "website-data-manager", dataManager,
+                                                    "memory-pressure-settings", pressure, nullptr));
+    webkit_memory_pressure_settings_free(pressure);
+    webkit_web_context_set_cache_model(context, WEBKIT_CACHE_MODEL_DOCUMENT_VIEWER);
+    return context;
+}
+
+void makeLean(WebKitSettings* settings) {
+    webkit_settings_set_hardware_acceleration_policy(settings, WEBKIT_HARDWARE_ACCELERATION_POLICY_NEVER);
+    webkit_settings_set_enable_page_cache(settings, FALSE);
+    webkit_settings_set_enable_webgl(settings, FALSE);
+}
+
 }  // namespace
 
 WebKitWebView::Options WebKitWebView::Options::standard() {
@@ -99,7 +123,7 @@ WebKitWebView::WebKitWebView(Options options) : cancellable_(g_cancellable_new()
     dataManager_.reset(webkit_website_data_manager_new("base-data-directory", options.dataDirectory.c_str(),
                                                        "base-cache-directory", options.cacheDirectory.c_str(),
                                                        nullptr));
-    context_.reset(webkit_web_context_new_with_website_data_manager(dataManager_.get()));
+    context_.reset(leanContext(dataManager_.get()));
     WebKitCookieManager* cookies = webkit_website_data_manager_get_cookie_manager(dataManager_.get());
     webkit_cookie_manager_set_persistent_storage(cookies, (options.dataDirectory / "cookies.sqlite").c_str(),
                                                  WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
@@ -108,6 +132,7 @@ WebKitWebView::WebKitWebView(Options options) : cancellable_(g_cancellable_new()
     settings_.reset(webkit_settings_new());
     webkit_settings_set_enable_media_stream(settings_.get(), TRUE);
     webkit_settings_set_enable_mock_capture_devices(settings_.get(), options.mockCaptureDevices);
+    makeLean(settings_.get());
 
     GtkWidget* view =
         GTK_WIDGET(g_object_new(WEBKIT_TYPE_WEB_VIEW, "web-context", context_.get(), "user-content-manager",

@@ -1,0 +1,99 @@
+#!/usr/bin/env bash
+# What the program costs while it sits there, signed in: PSS (smaps_rollup) of
+# vell and of every process it started (WebKit's web and network processes)
+# after 20 s idle, then over 10 s the wake-ups per second of its main loop (the
+# times the main thread was scheduled) and the share of a core of all its threads. Starts
+# build/bin/vell against vell-service on a free loopback port and signs in
+# through the page with xdotool, as a person would. Run inside
+# tests/support/headless-session.sh; prints BENCH lines.
+#   idle.sh [RUNS] [IDLE_SECONDS]
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+runs=${1:-3} idle=${2:-20} window=10
+[[ "${VELL_SESSION_INNER:-}" == 1 ]] || { echo "run inside tests/support/headless-session.sh" >&2; exit 2; }
+
+scratch=$(mktemp -d)
+port=$((20000 + RANDOM % 20000))
+service_pid=""
+vell_pid=""
+cleanup() {
+  [[ -n "$vell_pid" ]] && kill "$vell_pid" 2>/dev/null && wait "$vell_pid" 2>/dev/null || true
+  [[ -n "$service_pid" ]] && kill "$service_pid" 2>/dev/null && wait "$service_pid" 2>/dev/null || true
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+build/bin/vell-service --port "$port" --data-dir "$scratch/service" >"$scratch/service.log" 2>&1 &
+service_pid=$!
+printf '{"VellAPIBase":"http://127.0.0.1:%s","VellSupabaseURL":"http://127.0.0.1:%s","VellSupabaseAnonKey":"bench"}\n' \
+  "$port" "$port" >"$scratch/info.json"
+for _ in $(seq 1 100); do (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null && break; sleep 0.05; done
+email=$(sed -n 's/.*e-mail \([^,]*\),.*/\1/p' "$scratch/service.log")
+password=$(sed -n 's/.*password \([^ ]*\) .*/\1/p' "$scratch/service.log")
+
+# Signs in through the page: click into each field and type (XTest).
+sign_in() {
+  local window
+  window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$1" --name Vell | head -1)
+  [[ -n "$window" ]] || { echo "no window to sign in through: measured signed out" >&2; return 0; }
+  sleep 5  # the sign-in page loads
+  xdotool mousemove --window "$window" 200 209 click 1 sleep 0.3 type --delay 10 "$email"
+  xdotool mousemove --window "$window" 200 274 click 1 sleep 0.3 type --delay 10 "$password"
+  xdotool key Return mousemove 1200 780  # the pointer leaves the window
+}
+
+# The process and its descendants, one pid a line.
+tree() {
+  local all=("$1") frontier=("$1") next p
+  while ((${#frontier[@]})); do
+    next=()
+    for p in "${frontier[@]}"; do
+      while read -r c; do [[ -n "$c" ]] && next+=("$c") && all+=("$c"); done < <(pgrep -P "$p" || true)
+    done
+    frontier=("${next[@]}")
+  done
+  printf '%s\n' "${all[@]}"
+}
+pss_kib() { awk '/^Pss:/ {print $2}' "/proc/$1/smaps_rollup" 2>/dev/null || echo 0; }
+# PSS shares library pages with every process on the machine that maps them, so
+# it moves with what else runs; the private pages (USS) do not.
+uss_kib() { awk '/^Private_(Clean|Dirty):/ {n += $2} END {print n + 0}' "/proc/$1/smaps_rollup" 2>/dev/null || echo 0; }
+wakeups() { awk '{print $3}' "/proc/$1/task/$1/schedstat"; }  # times the main thread ran
+
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
+own=() all=() own_private=() all_private=() wakeups_per_s=() cpu_share=()
+for ((run = 0; run < runs; run++)); do
+  rm -rf "$XDG_DATA_HOME/Vell" "$XDG_CACHE_HOME/Vell"
+  VELL_INFO_FILE="$scratch/info.json" build/bin/vell >"$scratch/vell.log" 2>&1 &
+  vell_pid=$!
+  sign_in "$vell_pid"
+  sleep "$idle"
+  kill -0 "$vell_pid" 2>/dev/null || { echo "vell exited:" >&2; cat "$scratch/vell.log" >&2; exit 1; }
+  total=0 private=0 line=""
+  for p in $(tree "$vell_pid"); do
+    k=$(pss_kib "$p")
+    total=$((total + k)) private=$((private + $(uss_kib "$p")))
+    line+=" $(cat /proc/"$p"/comm 2>/dev/null)=$((k / 1024))MiB$(grep -q libLLVM /proc/"$p"/maps 2>/dev/null && echo +llvm || true)"
+  done
+  echo "run $run:$line" >&2
+  own+=("$(pss_kib "$vell_pid")") all+=("$total") own_private+=("$(uss_kib "$vell_pid")") all_private+=("$private")
+  s0=$(wakeups "$vell_pid") t0=$(cpu_ticks "$vell_pid")
+  sleep "$window"
+  s1=$(wakeups "$vell_pid") t1=$(cpu_ticks "$vell_pid")
+  cpu_share+=("$(awk -v a="$t0" -v b="$t1" -v w="$window" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.3f", (b - a) / hz / w * 100}')")
+  wakeups_per_s+=("$(awk -v a="$s0" -v b="$s1" -v w="$window" 'BEGIN {printf "%.1f", (b - a) / w}')")
+  kill "$vell_pid"; wait "$vell_pid" 2>/dev/null || true; vell_pid=""
+done
+
+# BENCH name median min max unit goal
+bench() {
+  local name=$1 unit=$2 goal=$3 scale=$4; shift 4
+  printf '%s\n' "$@" | sort -g | awk -v n="$name" -v u="$unit" -v g="$goal" -v s="$scale" \
+    '{v[NR] = $1 / s} END {printf "BENCH %s %.4g %.4g %.4g %s %s\n", n, v[int((NR + 1) / 2)], v[1], v[NR], u, g}'
+}
+bench idle.pss.all MiB '<=120' 1024 "${all[@]}"
+bench idle.pss.program MiB '<=40' 1024 "${own[@]}"
+bench idle.uss.all MiB - 1024 "${all_private[@]}"
+bench idle.uss.program MiB - 1024 "${own_private[@]}"
+bench idle.wakeups.main_loop /s '<=0' 1 "${wakeups_per_s[@]}"
+bench idle.cpu.program % '<=0.1' 1 "${cpu_share[@]}"
