@@ -1,5 +1,7 @@
 #include "platform/linux/WebKitWebView.h"
 
+#include "platform/linux/ScriptEnvelope.h"
+
 #include <glib/gstdio.h>
 
 #include <string>
@@ -295,19 +297,9 @@ void WebKitWebView::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptR
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     JSCValue* value = webkit_javascript_result_get_js_value(result);
     G_GNUC_END_IGNORE_DEPRECATIONS
-    // {url, mainFrame, body} from the isolated relay; body is the page's JSON text.
     ScriptResult envelope = toJson(value);
-    if (!envelope || !envelope->is_object()) return;
-    auto url = envelope->find("url");
-    auto mainFrame = envelope->find("mainFrame");
-    auto body = envelope->find("body");
-    if (url == envelope->end() || !url->is_string() || mainFrame == envelope->end() || !mainFrame->is_boolean() ||
-        body == envelope->end() || !body->is_string())
-        return;
-    json parsed = json::parse(body->get<std::string>(), nullptr, false);
-    if (parsed.is_discarded()) return;
-    delegate->didReceiveScriptMessage(
-        {handler->name, mainFrame->get<bool>(), nonEmpty(url->get<std::string>().c_str()), parsed});
+    if (!envelope) return;
+    if (auto message = readScriptEnvelope(handler->name, *envelope)) delegate->didReceiveScriptMessage(*message);
 }
 
 }  // namespace vell::platform
