@@ -194,6 +194,7 @@ public:
 
     double duration() const override { return static_cast<double>(samples_.load()) / PulseAudioInput::sampleRate; }
     float averagePower() const override { return level_.load(); }
+    bool lost() const override { return lost_.load(); }
 
     void finish() override {
         if (finished_) return;
@@ -210,7 +211,10 @@ private:
         LevelMeter meter;
         while (!stopping_) {
             int error = 0;
-            if (pa_simple_read(stream_.get(), chunk.data(), chunk.size() * sizeof(std::int16_t), &error) < 0) break;
+            if (pa_simple_read(stream_.get(), chunk.data(), chunk.size() * sizeof(std::int16_t), &error) < 0) {
+                lost_ = !stopping_;
+                break;
+            }
             writer_->write(chunk.data(), chunk.size());
             level_ = meter.add(chunk.data(), chunk.size());
             samples_ += chunk.size();
@@ -222,6 +226,7 @@ private:
     std::atomic<std::uint64_t> samples_{0};
     std::atomic<float> level_{silenceLevel};
     std::atomic<bool> stopping_{false};
+    std::atomic<bool> lost_{false};
     bool finished_ = false;
     std::thread thread_;  // last: starts once everything it uses exists
 };
