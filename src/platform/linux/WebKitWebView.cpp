@@ -120,6 +120,7 @@ WebKitWebView::WebKitWebView(Options options) : cancellable_(g_cancellable_new()
     g_signal_connect(view_.get(), "create", G_CALLBACK(onCreate), this);
     g_signal_connect(view_.get(), "permission-request", G_CALLBACK(onPermissionRequest), this);
     g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
+    g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
 }
 
 WebKitWebView::~WebKitWebView() {
@@ -170,6 +171,11 @@ void WebKitWebView::onLoadChanged(::WebKitWebView*, WebKitLoadEvent event, gpoin
         g_source_remove(self->loadTimeout_);
         self->loadTimeout_ = 0;
     }
+}
+
+void WebKitWebView::onWebProcessTerminated(::WebKitWebView* view, WebKitWebProcessTerminationReason reason, gpointer) {
+    // Left alone, the view would stay blank with nothing to answer the bridge.
+    if (reason != WEBKIT_WEB_PROCESS_TERMINATED_BY_API && webkit_web_view_get_uri(view)) webkit_web_view_reload(view);
 }
 
 gboolean WebKitWebView::onLoadTimeout(gpointer data) {

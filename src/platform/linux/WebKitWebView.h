@@ -9,6 +9,10 @@
 // window.webkit.messageHandlers.<name>.postMessage and relays each message to
 // the isolated world, which stamps it with the frame's true address. Frames
 // other than the top one get no handler at all.
+//
+// A web process that ends unexpectedly (crashed, killed, out of memory) is
+// replaced at once: the page it showed is loaded again, so the bridge answers
+// after a short gap rather than never.
 
 #include <gio/gio.h>
 #include <webkit2/webkit2.h>
@@ -68,6 +72,7 @@ private:
     static gboolean onPermissionRequest(::WebKitWebView*, WebKitPermissionRequest*, gpointer self);
     static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer handler);
     static void onLoadChanged(::WebKitWebView*, WebKitLoadEvent event, gpointer self);
+    static void onWebProcessTerminated(::WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
     static gboolean onLoadTimeout(gpointer self);
 
     Ref<WebKitWebsiteDataManager> dataManager_;
