@@ -67,24 +67,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!message) return 0;
 
     panel->didReceiveScriptMessage(*message);
-    const auto apiHost = session::WebAddress::host(apiBase);
-    const auto frameHost = message->frameURL ? session::WebAddress::host(*message->frameURL) : std::nullopt;
+    using session::WebAddress;
+    const auto ours = [](const std::string& url) {
+        return WebAddress::sameOrigin(url, apiBase) || WebAddress::sameOrigin(url, authBase);
+    };
     // Only the service's own page, in the top frame, may ask for anything.
     if (requests > 0)
-        fuzz::require(message->mainFrame && session::WebAddress::sameHost(frameHost, apiHost),
+        fuzz::require(message->mainFrame && WebAddress::sameOrigin(*message->frameURL, apiBase),
                       "requests from our page only");
     fuzz::require(requests <= 1, "one message, at most one request");
 
     if (!message->frameURL) return 0;
     const auto& url = *message->frameURL;
-    const auto policy = panel->decideNavigation(url);
-    if (policy == platform::WebView::Policy::allow && frameHost)
-        fuzz::require(session::WebAddress::sameHost(frameHost, apiHost) ||
-                          session::WebAddress::sameHost(frameHost, session::WebAddress::host(authBase)),
-                      "the view stays on the service's hosts");
+    // The same address as a navigation of the top page and of a frame, started by the person or not.
+    for (bool top : {true, false}) {
+        const auto policy = panel->decideNavigation({url, top, message->mainFrame});
+        if (policy == platform::WebView::Policy::allow && WebAddress::host(url))
+            fuzz::require(ours(url), "the view stays on the service's sites");
+    }
     panel->requestNewWindow(url);
-    if (opened) fuzz::require(session::WebAddress::scheme(*opened) != "vell", "the program's own links stay inside");
+    if (opened) fuzz::require(WebAddress::scheme(*opened) != "vell", "the program's own links stay inside");
     if (panel->decideMediaCapture({url, true, false}))
-        fuzz::require(session::WebAddress::sameHost(frameHost, apiHost), "the microphone for our page only");
+        fuzz::require(WebAddress::sameOrigin(url, apiBase), "the microphone for our page only");
     return 0;
 }

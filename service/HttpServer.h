@@ -10,6 +10,11 @@
 // - time: a request's head and body must arrive within a deadline, and a
 //   silent connection is closed after a short idle time;
 // - connections: a fixed maximum; further ones wait in the listen backlog.
+//
+// FIXME: refusals libmicrohttpd makes itself (431 for an oversized head, 400
+// for a malformed one) carry its own HTML body rather than a JSON "message".
+// FIXME: a body sent without a declared length that outgrows its route's
+// limit closes the connection instead of answering 413.
 
 #include "WorkQueue.h"
 

@@ -156,7 +156,7 @@ std::string databasePath(const std::filesystem::path& dataDir) {
     if (dataDir.empty()) return ":memory:";
     namespace fs = std::filesystem;
     std::error_code error;
-    fs::create_directories(dataDir, error);
+    if (fs::create_directories(dataDir, error)) fs::permissions(dataDir, fs::perms::owner_all, error);
     auto tighten = [](const fs::path& path, fs::perms allowed) {
         std::error_code ignored;
         auto status = fs::status(path, ignored);

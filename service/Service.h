@@ -19,8 +19,11 @@
 #include "SpeechRecogniser.h"
 #include "WorkQueue.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstddef>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <thread>

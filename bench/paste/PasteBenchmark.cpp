@@ -4,6 +4,8 @@
 // every target of the clipboard, putting our text on it and the XTest events.
 //   ForeignOwner/N: another program owns text, HTML and an image of N bytes
 //   OwnContents:    the clipboard holds what an earlier restore put back (ours)
+//   SlowOwner/B/D:  another program busy B ms at the first request, answering
+//                   each of four image types D ms late (side by side)
 // insert_to_done_s is the whole insert, until the clipboard is back.
 
 #include <benchmark/benchmark.h>
@@ -88,6 +90,25 @@ void OwnContents(benchmark::State& state) {
     state.counters["insert_to_done_s"] = benchmark::Counter(whole, benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(OwnContents)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
+
+void SlowOwner(benchmark::State& state) {
+    auto& b = bench();
+    const std::string image(4096, 'i');
+    double whole = 0;
+    for (auto _ : state) {
+        b.scene.offerElsewhere({{"UTF8_STRING", std::string(200, 'a')},
+                                {"image/png", image},
+                                {"image/bmp", image},
+                                {"image/jpeg", image},
+                                {"image/tiff", image}},
+                               static_cast<double>(state.range(0)) / 1000, static_cast<double>(state.range(1)) / 1000);
+        b.imageBytes = 0;
+        state.SetIterationTime(b.insertOnce(whole));
+    }
+    state.counters["insert_to_done_s"] = benchmark::Counter(whole, benchmark::Counter::kAvgIterations);
+}
+BENCHMARK(SlowOwner)->Args({0, 500})->Args({0, 1300})->Args({1500, 0})->UseManualTime()->Iterations(3)->Unit(
+    benchmark::kMillisecond);
 
 }  // namespace
 

@@ -2,11 +2,15 @@
 
 #include <uuid/uuid.h>
 
+#include <string_view>
 #include <system_error>
 #include <utility>
 
 namespace vell::audio {
 namespace {
+
+constexpr std::string_view filePrefix = "vell-dictation-";
+constexpr std::string_view fileSuffix = ".m4a";
 
 // A fresh random UUID in its canonical upper-case form.
 std::string newUpperCaseUUID() {
@@ -19,12 +23,28 @@ std::string newUpperCaseUUID() {
 
 }  // namespace
 
-Recorder::Recorder(platform::AudioInput& input) : input_(input) {}
+Recorder::Recorder(platform::AudioInput& input) : input_(&input) { removeLeftovers(); }
+
+void Recorder::removeLeftovers() {
+    // A run that was killed mid-take left its recording behind; nobody will
+    // ever send or delete it, and it holds a person's voice.
+    std::error_code error;
+    std::filesystem::path folder;
+    try {
+        folder = input_->temporaryDirectory();
+    } catch (const platform::AudioInput::Failure&) {
+        return;
+    }
+    for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.starts_with(filePrefix) && name.ends_with(fileSuffix)) discard(it->path());
+    }
+}
 
 void Recorder::start() {
-    auto file = input_.temporaryDirectory() / ("vell-dictation-" + newUpperCaseUUID() + ".m4a");
+    auto file = input_->temporaryDirectory() / (std::string(filePrefix) + newUpperCaseUUID() + std::string(fileSuffix));
     // Throws before anything changes: a take already running keeps running.
-    auto capture = input_.record(file);
+    auto capture = input_->record(file);
 
     // A take still running here can no longer be handed to anyone: end it and
     // remove its file rather than leave a recording behind.
@@ -56,11 +76,11 @@ void Recording::discard(const std::optional<std::filesystem::path>& file) {
 }
 
 Task<bool> Recorder::requestPermission() {
-    switch (input_.authorisation()) {
+    switch (input_->authorisation()) {
         case Authorisation::authorised:
             co_return true;
         case Authorisation::notDetermined:
-            co_return co_await input_.requestAccess();
+            co_return co_await input_->requestAccess();
         case Authorisation::restricted:
         case Authorisation::denied:
             break;
@@ -75,8 +95,8 @@ std::optional<float> Recorder::averagePower() const {
 
 bool Recorder::interrupted() const { return capture_ && capture_->lost(); }
 
-Recorder::Authorisation Recorder::authorisation() { return input_.authorisation(); }
+Recorder::Authorisation Recorder::authorisation() { return input_->authorisation(); }
 
-std::optional<std::string> Recorder::deviceName() { return input_.defaultDeviceName(); }
+std::optional<std::string> Recorder::deviceName() { return input_->defaultDeviceName(); }
 
 }  // namespace vell::audio

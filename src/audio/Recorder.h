@@ -1,6 +1,7 @@
 #pragma once
 // One dictation take at a time from the default microphone into
-// "vell-dictation-<UUID>.m4a" in the temporary directory.
+// "vell-dictation-<UUID>.m4a" in the input's private recordings folder. Takes
+// left there by an earlier run are deleted when the recorder is made.
 
 #include <filesystem>
 #include <memory>
@@ -25,7 +26,9 @@ public:
     std::optional<std::string> deviceName() override;
 
 private:
-    platform::AudioInput& input_;
+    void removeLeftovers();
+
+    platform::AudioInput* input_ = nullptr;
     std::unique_ptr<platform::AudioInput::Capture> capture_;
     std::optional<std::filesystem::path> url_;
 };

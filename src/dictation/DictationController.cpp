@@ -21,7 +21,7 @@ namespace {
 using Authorisation = platform::AudioInput::Authorisation;
 
 // The texts the person sees, in the words of the original program; keys and
-// settings places go through platform::platformText.
+// settings places and the Mac itself go through platform::platformText.
 constexpr const char* signInFirst = "Sign in first — it's in the checklist above.";
 constexpr const char* noMicrophone = "No microphone found on this Mac. Connect one — AirPods work.";
 constexpr const char* microphoneOff = "Microphone access is off — turn it on in System Settings › Privacy & Security.";
@@ -152,7 +152,7 @@ void DictationController::begin(Mode mode) {
     if (startPending_) return;
     const Setup& setup = setup_.get();
     if (!setup.signedIn) return report(signInFirst);
-    if (!setup.micDevice) return report(noMicrophone);
+    if (!setup.micDevice) return report(platform::platformText(noMicrophone));
     if (setup.micStatus == Authorisation::denied) return report(platform::platformText(microphoneOff));
     startPending_ = true;
     startRecording(shared_from_this(), mode).detach();

@@ -195,9 +195,12 @@ std::vector<FillEngine::Field> FillEngine::enumerate(pid_t pid, int maxFields) {
         auto placeholder = reader.string(element, Attribute::placeholder);
         if (reader.stalled()) break;
 
+        // Without a label, the caption a person reads is the near text: a
+        // secret captioned only by position is a secret too.
         const bool secret = subrole == Accessibility::Subrole::secureTextField ||
                             (label && FieldText::isSensitive(*label)) ||
-                            (placeholder && !placeholder->empty() && FieldText::isSensitive(*placeholder));
+                            (placeholder && !placeholder->empty() && FieldText::isSensitive(*placeholder)) ||
+                            (!label && near && FieldText::isSensitive(*near));
         if (secret) {  // nothing below a secret input is looked at
             near.reset();
             continue;

@@ -74,6 +74,11 @@ Task<> Paste::insert(std::string text) {
         if (clipboard.changeCount() == before) break;
     }
 
+    // A program holds the clipboard but would not say what: taking it over
+    // would lose the person's contents for good, so the text is not typed.
+    // It stays in the history, from where it can be inserted again.
+    if (!snapshot.readable) co_return;
+
     const std::uint64_t ours = clipboard.setText(text);
     weakState.lock()->pending = State::Pending{ours, snapshot};
 

@@ -257,7 +257,7 @@ void PanelView::closeProblem() { services_.controller->clearProblem(); }
 void PanelView::insertLatest() {
     auto& c = *services_.controller;
     if (c.history().empty()) return;
-    const auto entry = c.history().front();  // a copy: inserting records nothing, but stay safe
+    const auto entry = c.history().front();  // a copy: the history may change under the insertion
     c.insertAgain(entry);
 }
 

@@ -49,7 +49,8 @@ public:
     virtual Task<bool> requestAccess() = 0;
     // Display name of the default input device; absent when there is no microphone.
     virtual std::optional<std::string> defaultDeviceName() = 0;
-    // The per-user directory for throw-away files.
+    // The folder for recordings: only this user can open it. Throws Failure
+    // when no such folder can be had.
     virtual std::filesystem::path temporaryDirectory() = 0;
 };
 

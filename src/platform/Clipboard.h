@@ -19,6 +19,9 @@ public:
     struct Snapshot {
         using Item = std::vector<std::pair<std::string, std::string>>;  // type, bytes
         std::vector<Item> items;
+        // False when a program held the clipboard but did not say in time what
+        // it holds: nothing is known, and replacing it would lose it.
+        bool readable = true;
         bool operator==(const Snapshot&) const = default;
     };
 

@@ -25,10 +25,17 @@ public:
         std::string body;
     };
 
-    // No answer: connection refused, host not found, time-out, connection lost, TLS.
+    // No answer: connection refused, host not found, time-out, connection lost,
+    // TLS, or an address that is not http or https. The person reads one
+    // sentence; the library's own words stay in detail() for logs.
     class TransportError : public Error {
     public:
-        using Error::Error;
+        explicit TransportError(std::string detail)
+            : Error("Could not reach Vell. Check your connection."), detail_(std::move(detail)) {}
+        const std::string& detail() const { return detail_; }
+
+    private:
+        std::string detail_;
     };
 
     virtual ~HttpClient() = default;

@@ -1,7 +1,8 @@
 #pragma once
 // User-facing texts are written once, in the words of the original Mac
-// program. Where a text names a key or a settings place, this table swaps in
-// what a person on this platform presses or opens. Nothing else is reworded.
+// program. Where a text names a key, a settings place or the Mac itself, this
+// table swaps in what a person on this platform presses, opens or owns.
+// Nothing else is reworded.
 
 #include <array>
 #include <string>
@@ -12,7 +13,7 @@ namespace vell::platform {
 
 // Longer names come first so that a place is replaced before any shorter
 // place it begins with.
-inline constexpr std::array<std::pair<std::string_view, std::string_view>, 10> platformTextTable{{
+inline constexpr std::array<std::pair<std::string_view, std::string_view>, 11> platformTextTable{{
     {"System Settings › Privacy & Security › Accessibility", "Settings › Accessibility"},
     {"System Settings › Privacy & Security › Microphone", "Settings › Privacy › Microphone"},
     {"System Settings › Privacy & Security", "Settings › Privacy"},
@@ -23,9 +24,10 @@ inline constexpr std::array<std::pair<std::string_view, std::string_view>, 10> p
     {"Vell for Mac", "Vell for Linux"},
     {"SF Symbols 'mic'", "icon theme 'audio-input-microphone-symbolic'"},
     {"macOS will ask", "the system will ask"},
+    {"this Mac", "this computer"},
 }};
 
-// `text` with every key and settings place of the table in this platform's words.
+// `text` with every key, settings place and machine name of the table in this platform's words.
 inline std::string platformText(std::string_view text) {
     std::string result;
     result.reserve(text.size());

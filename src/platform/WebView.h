@@ -21,6 +21,16 @@ public:
         nlohmann::json body;                  // the posted value as JSON
     };
     enum class Policy { allow, cancel };
+    // A navigation the view is about to start or, once its answer arrived, to
+    // show. Some engines tell which frame navigates only at the second step.
+    struct Navigation {
+        std::optional<std::string> url;  // absent when the action has none
+        // True for the top page, false for a frame inside it; absent while
+        // not known yet. An allowed navigation with an unknown frame is asked
+        // about again, with the frame known, before anything is shown.
+        std::optional<bool> mainFrame;
+        bool byPerson = false;  // started by a click or key press of the person
+    };
     // A request for the microphone and/or the camera.
     struct MediaRequest {
         std::optional<std::string> originURL;  // the requesting page's address
@@ -37,9 +47,8 @@ public:
     public:
         virtual ~Delegate() = default;
         virtual void didReceiveScriptMessage(const ScriptMessage& message) = 0;
-        // Every navigation the view is about to start (any frame); `url` is
-        // absent when the action has none.
-        virtual Policy decideNavigation(const std::optional<std::string>& url) = 0;
+        // Every navigation of any frame.
+        virtual Policy decideNavigation(const Navigation& navigation) = 0;
         // The page asked for a new window; the view never creates one.
         virtual void requestNewWindow(const std::optional<std::string>& url) = 0;
         // True grants the request without a prompt; false denies it.

@@ -50,7 +50,10 @@ void PanelWebView::setShared(std::shared_ptr<PanelWebView> instance) {
 
 // Neither this nor the loops below keep the panel alive while a script runs:
 // a view that goes away answers its open scripts with nothing.
+// Tokens are asked of and handed to the service's own page only: while the
+// top page is anywhere else, the bridge answers nothing.
 Task<WebView::ScriptResult> PanelWebView::call(std::string body, json arguments) {
+    if (!WebAddress::sameOrigin(view_->currentURL().value_or(""), addresses_.apiBase)) co_return std::nullopt;
     co_return co_await untilCalled<WebView::ScriptResult>(loop_, [&](Resolver<WebView::ScriptResult> answer) {
         view_->callAsyncJavaScript(body, arguments,
                                    [answer](WebView::ScriptResult result) { answer(std::move(result)); });
@@ -124,7 +127,7 @@ void PanelWebView::clear() {
 
 void PanelWebView::didReceiveScriptMessage(const WebView::ScriptMessage& message) {
     if (message.handlerName != handlerName || !message.mainFrame || !message.frameURL) return;
-    if (!WebAddress::sameHost(WebAddress::host(*message.frameURL), WebAddress::host(addresses_.apiBase))) return;
+    if (!WebAddress::sameOrigin(*message.frameURL, addresses_.apiBase)) return;
 
     const json& body = message.body;
     if (!body.is_object()) return;
@@ -146,15 +149,19 @@ void PanelWebView::didReceiveScriptMessage(const WebView::ScriptMessage& message
 
 // ---- navigation, new windows, media ---------------------------------------------------
 
-WebView::Policy PanelWebView::decideNavigation(const std::optional<std::string>& url) {
+WebView::Policy PanelWebView::decideNavigation(const WebView::Navigation& navigation) {
+    const auto& url = navigation.url;
     if (!url) return WebView::Policy::allow;
     if (WebAddress::scheme(*url) == "vell") return WebView::Policy::cancel;  // the program's own links
-    auto host = WebAddress::host(*url);
-    if (!host) return WebView::Policy::allow;
-    if (WebAddress::sameHost(host, WebAddress::host(addresses_.apiBase)) ||
-        WebAddress::sameHost(host, WebAddress::host(addresses_.authBase)))
+    if (!WebAddress::host(*url)) return WebView::Policy::allow;
+    if (WebAddress::sameOrigin(*url, addresses_.apiBase) || WebAddress::sameOrigin(*url, addresses_.authBase))
         return WebView::Policy::allow;
-    if (opener_) opener_(*url);
+    // Another site. The person's browser shows it when it would replace the
+    // panel's page or the person clicked for it; a frame of another site is
+    // quietly not loaded and never opens anything by itself.
+    const bool show = navigation.mainFrame ? *navigation.mainFrame : navigation.byPerson;
+    if (!show && !navigation.mainFrame) return WebView::Policy::allow;  // asked again once the frame is known
+    if (show && opener_) opener_(*url);
     return WebView::Policy::cancel;
 }
 
@@ -167,7 +174,7 @@ void PanelWebView::requestNewWindow(const std::optional<std::string>& url) {
 
 bool PanelWebView::decideMediaCapture(const WebView::MediaRequest& request) {
     if (!request.microphone || request.camera || !request.originURL) return false;
-    return WebAddress::sameHost(WebAddress::host(*request.originURL), WebAddress::host(addresses_.apiBase));
+    return WebAddress::sameOrigin(*request.originURL, addresses_.apiBase);
 }
 
 }  // namespace vell::session

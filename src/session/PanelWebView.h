@@ -84,7 +84,7 @@ public:
 
     // The view's delegate.
     void didReceiveScriptMessage(const platform::WebView::ScriptMessage& message) override;
-    platform::WebView::Policy decideNavigation(const std::optional<std::string>& url) override;
+    platform::WebView::Policy decideNavigation(const platform::WebView::Navigation& navigation) override;
     void requestNewWindow(const std::optional<std::string>& url) override;
     bool decideMediaCapture(const platform::WebView::MediaRequest& request) override;
 

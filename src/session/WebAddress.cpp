@@ -26,29 +26,75 @@ std::optional<std::string> WebAddress::scheme(std::string_view address) {
     return lower(address.substr(0, colon));
 }
 
-std::optional<std::string> WebAddress::host(std::string_view address) {
-    auto name = scheme(address);
-    if (!name) return std::nullopt;
-    std::string_view rest = address.substr(name->size() + 1);
+namespace {
+
+// The host and the text after it ("" or ":port") of an address's authority.
+struct Authority {
+    std::string_view host;
+    std::string_view portPart;
+};
+
+std::optional<Authority> authorityOf(std::string_view address, std::size_t schemeLength) {
+    std::string_view rest = address.substr(schemeLength + 1);
     if (rest.substr(0, 2) != "//") return std::nullopt;
     rest.remove_prefix(2);
     std::string_view authority = rest.substr(0, rest.find_first_of("/?#"));
     if (std::size_t at = authority.rfind('@'); at != std::string_view::npos) authority.remove_prefix(at + 1);
 
-    std::string_view hostPart;
+    Authority parts;
     if (!authority.empty() && authority.front() == '[') {
         std::size_t close = authority.find(']');
         if (close == std::string_view::npos) return std::nullopt;
-        hostPart = authority.substr(1, close - 1);
+        parts.host = authority.substr(1, close - 1);
+        parts.portPart = authority.substr(close + 1);
     } else {
-        hostPart = authority.substr(0, authority.find(':'));
+        const std::size_t colon = authority.find(':');
+        parts.host = authority.substr(0, colon);
+        if (colon != std::string_view::npos) parts.portPart = authority.substr(colon);
     }
-    if (hostPart.empty()) return std::nullopt;
-    return lower(hostPart);
+    if (parts.host.empty()) return std::nullopt;
+    return parts;
 }
 
-bool WebAddress::sameHost(const std::optional<std::string>& a, const std::optional<std::string>& b) {
-    return a && b && *a == *b;
+int defaultPort(const std::string& scheme) {
+    if (scheme == "http" || scheme == "ws") return 80;
+    if (scheme == "https" || scheme == "wss") return 443;
+    return -1;
+}
+
+}  // namespace
+
+std::optional<std::string> WebAddress::host(std::string_view address) {
+    auto name = scheme(address);
+    if (!name) return std::nullopt;
+    auto authority = authorityOf(address, name->size());
+    if (!authority) return std::nullopt;
+    return lower(authority->host);
+}
+
+std::optional<WebAddress::Origin> WebAddress::origin(std::string_view address) {
+    auto name = scheme(address);
+    if (!name) return std::nullopt;
+    auto authority = authorityOf(address, name->size());
+    if (!authority) return std::nullopt;
+    Origin result{*name, lower(authority->host), defaultPort(*name)};
+    std::string_view port = authority->portPart;
+    if (port.empty() || port == ":") return result;
+    if (port.front() != ':' || port.size() > 6) return std::nullopt;
+    int number = 0;
+    for (char c : port.substr(1)) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        number = number * 10 + (c - '0');
+    }
+    if (number > 65535) return std::nullopt;
+    result.port = number;
+    return result;
+}
+
+bool WebAddress::sameOrigin(std::string_view a, std::string_view b) {
+    auto first = origin(a);
+    auto second = origin(b);
+    return first && second && *first == *second;
 }
 
 }  // namespace vell::session

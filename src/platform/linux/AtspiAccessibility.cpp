@@ -278,9 +278,14 @@ public:
         return std::string(text);
     }
 
+    // A person can type into it. GTK keeps an insensitive entry EDITABLE and
+    // accepts writes to it, so a disabled input is told by its states.
+    bool enabled(Element& e) {
+        return hasState(e, ATSPI_STATE_SENSITIVE) && hasState(e, ATSPI_STATE_ENABLED) && !stalled();
+    }
     bool settable(Element& e) {
         if (!implements(e, editableTextInterface) || stalled()) return false;
-        return hasState(e, ATSPI_STATE_EDITABLE) && !hasState(e, ATSPI_STATE_READ_ONLY);
+        return hasState(e, ATSPI_STATE_EDITABLE) && !hasState(e, ATSPI_STATE_READ_ONLY) && enabled(e);
     }
 
     std::shared_ptr<Element> child(const Element& parent, std::string busName, std::string path) {
@@ -549,9 +554,20 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
             if (!text) return failed(readFailed ? failure : noValue);
             return {success, withoutObjectReplacement(*text)};
         }
-        case Attribute::title:
-        case Attribute::description: {
-            auto text = call.name(*e, attribute == Attribute::description);
+        case Attribute::title: {
+            // A combo box's name is the text of its selected item, not a caption.
+            auto role = call.role(*e);
+            if (!role) return failed(failure);
+            if (*role == ATSPI_ROLE_COMBO_BOX) return {noValue, {}};
+            auto text = call.name(*e);
+            if (!text) return failed(failure);
+            return {success, *text};
+        }
+        case Attribute::description:
+            // Toolkits put the tooltip there: it is help, read after the label element.
+            return {attributeUnsupported, {}};
+        case Attribute::help: {
+            auto text = call.name(*e, true);
             if (!text) return failed(failure);
             return {success, *text};
         }
@@ -560,8 +576,6 @@ Accessibility::Reading AtspiAccessibility::read(const ElementRef& ref, Attribute
             if (!label) return failed(noValue);
             return {success, ElementRef(label)};
         }
-        case Attribute::help:
-            return {attributeUnsupported, {}};
         case Attribute::placeholder: {
             bool readFailed = false;
             auto placeholder = call.attribute(*e, {"placeholder-text", "placeholder"}, readFailed);
@@ -610,7 +624,10 @@ bool AtspiAccessibility::isSettable(const ElementRef& ref, Attribute attribute) 
     if (e->busName.empty() || e->target->unresponsive()) return false;
     Calls call(*this, *e->target);
     std::shared_ptr<Element> holder = e;
-    if (call.role(*e) == ATSPI_ROLE_COMBO_BOX) holder = call.editor(e);
+    if (call.role(*e) == ATSPI_ROLE_COMBO_BOX) {
+        if (!call.enabled(*e)) return false;
+        holder = call.editor(e);
+    }
     return holder && call.settable(*holder);
 }
 

@@ -9,10 +9,12 @@
 // - Roles: LABEL and STATIC are static text; TEXT and ENTRY are inputs, a text
 //   area when MULTI_LINE; PASSWORD_TEXT is a secure input; COMBO_BOX is a combo
 //   box whose value lives in its editable TEXT child, if it has one.
-// - Labels: the name as title, the description, and the LABELLED_BY relation;
-//   placeholder from the "placeholder-text" or "placeholder" attribute; values
-//   through the Text interface; writes through EditableText. Settable means
-//   EditableText, EDITABLE and not READ_ONLY.
+// - Labels: the name as title (not for combo boxes, whose name is their
+//   selected text), the LABELLED_BY relation as label element, and the
+//   description (the tooltip) as help; no separate description. Placeholder
+//   from the "placeholder-text" or "placeholder" attribute; values through the
+//   Text interface; writes through EditableText. Settable means EditableText,
+//   EDITABLE, SENSITIVE and ENABLED, and not READ_ONLY.
 // - Siblings that mix static texts and inputs are listed in reading order
 //   (from their on-screen extents), so a caption is met before its input even
 //   where a container lists its children in reverse (GtkGrid).

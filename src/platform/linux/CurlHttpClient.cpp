@@ -65,6 +65,9 @@ HttpClient::Response CurlHttpClient::send(const Request& request) {
     Response response;
     CURL* h = curl.get();
     curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
+    // A token never leaves over file:, ftp: or any other scheme curl knows.
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, request.method.c_str());
     if (request.method != "GET") {
         curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());

@@ -1,5 +1,7 @@
 #include "platform/linux/GtkClipboard.h"
 
+#include <X11/Xlib.h>
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <algorithm>
@@ -102,58 +104,89 @@ GtkClipboard::GtkClipboard(MainLoop& loop) : loop_(loop), core_(std::make_shared
 GtkClipboard::~GtkClipboard() { g_signal_handler_disconnect(core_->clipboard, core_->ownerChangeHandler); }
 
 Task<Clipboard::Snapshot> GtkClipboard::capture() {
-    const auto core = core_;
-    using Targets = std::vector<std::string>;
-    const Targets offered = co_await untilCalled<Targets>(loop_, [&](Resolver<Targets> done) {
-        ++core->readingOurselves;
-        gtk_clipboard_request_targets(
-            core->clipboard,
-            [](::GtkClipboard*, GdkAtom* atoms, gint count, gpointer data) {
-                Targets names;
-                for (gint i = 0; i < count; ++i) names.push_back(atomName(atoms[i]));
-                (*unhold<Targets>(data))(std::move(names));
-            },
-            hold(done));
-        --core->readingOurselves;
-        loop_.after(requestTimeout, [done] { done({}); });
-    });
-
     Snapshot snapshot;
-    if (offered.empty()) co_return snapshot;  // no owner: the clipboard is empty
+    Display* display = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    if (XGetSelectionOwner(display, gdk_x11_get_xatom_by_name("CLIPBOARD")) == None)
+        co_return snapshot;  // nobody holds anything: the clipboard is empty
+
+    const double deadline = loop_.now() + captureBudget;
+    const auto offered = co_await offeredTargets(captureBudget);
+    if (!offered) {
+        snapshot.readable = false;
+        co_return snapshot;
+    }
+    std::vector<std::string> wanted;
+    for (const auto& target : *offered)
+        if (!isMeta(target) && std::find(wanted.begin(), wanted.end(), target) == wanted.end())
+            wanted.push_back(target);
+    const Answers answers = co_await readAll(wanted, std::max(0.0, deadline - loop_.now()));
+
     Snapshot::Item item;
-    for (const auto& target : offered) {
-        if (isMeta(target)) continue;
-        if (std::any_of(item.begin(), item.end(), [&](const auto& entry) { return entry.first == target; })) continue;
-        auto answer = co_await read(target);
-        if (!answer) continue;
-        answerTypes_[target] = answer->type;
-        item.emplace_back(target, std::move(answer->bytes));
+    for (std::size_t i = 0; i < wanted.size(); ++i) {
+        if (!answers[i]) continue;
+        answerTypes_[wanted[i]] = answers[i]->type;
+        item.emplace_back(wanted[i], answers[i]->bytes);
     }
     snapshot.items.push_back(std::move(item));
     co_return snapshot;
 }
 
-Task<std::optional<GtkClipboard::Answer>> GtkClipboard::read(std::string target) {
+// The owner's list of targets; nothing when it did not answer in time.
+Task<std::optional<std::vector<std::string>>> GtkClipboard::offeredTargets(double seconds) {
     const auto core = core_;
-    using Result = std::optional<Answer>;
-    co_return co_await untilCalled<Result>(loop_, [&](Resolver<Result> done) {
+    using Targets = std::optional<std::vector<std::string>>;
+    co_return co_await untilCalled<Targets>(loop_, [&](Resolver<Targets> done) {
         ++core->readingOurselves;
-        gtk_clipboard_request_contents(
-            core->clipboard, gdk_atom_intern(target.c_str(), FALSE),
-            [](::GtkClipboard*, GtkSelectionData* data, gpointer held) {
-                auto done = unhold<Result>(held);
-                const gint length = gtk_selection_data_get_length(data);
-                // Data in 16- or 32-bit units is stored as C longs on the client
-                // side and would not survive as bytes; contents are 8-bit.
-                if (length < 0 || (length > 0 && gtk_selection_data_get_format(data) != 8))
-                    return (*done)(std::nullopt);
-                const auto* bytes = reinterpret_cast<const char*>(gtk_selection_data_get_data(data));
-                (*done)(Answer{atomName(gtk_selection_data_get_data_type(data)),
-                               std::string(bytes ? bytes : "", static_cast<std::size_t>(length))});
+        gtk_clipboard_request_targets(
+            core->clipboard,
+            [](::GtkClipboard*, GdkAtom* atoms, gint count, gpointer data) {
+                std::vector<std::string> names;
+                for (gint i = 0; i < count; ++i) names.push_back(atomName(atoms[i]));
+                (*unhold<Targets>(data))(std::move(names));
             },
             hold(done));
         --core->readingOurselves;
-        loop_.after(requestTimeout, [done] { done(std::nullopt); });
+        loop_.after(seconds, [done] { done(std::nullopt); });
+    });
+}
+
+// Every target requested at once (GTK gives each request its own window), so
+// an owner that answers side by side costs the slowest answer, not the sum.
+Task<GtkClipboard::Answers> GtkClipboard::readAll(std::vector<std::string> targets, double seconds) {
+    struct Gathering {
+        Answers answers;
+        std::size_t left = 0;
+        Resolver<Answers> done;
+    };
+    struct Request {
+        std::shared_ptr<Gathering> gathering;
+        std::size_t index;
+    };
+    const auto core = core_;
+    if (targets.empty()) co_return Answers{};
+    co_return co_await untilCalled<Answers>(loop_, [&](Resolver<Answers> done) {
+        auto gathering = std::make_shared<Gathering>(Gathering{Answers(targets.size()), targets.size(), done});
+        ++core->readingOurselves;
+        for (std::size_t i = 0; i < targets.size(); ++i)
+            gtk_clipboard_request_contents(
+                core->clipboard, gdk_atom_intern(targets[i].c_str(), FALSE),
+                [](::GtkClipboard*, GtkSelectionData* data, gpointer held) {
+                    std::unique_ptr<Request> request(static_cast<Request*>(held));
+                    Gathering& gathering = *request->gathering;
+                    const gint length = gtk_selection_data_get_length(data);
+                    // Data in 16- or 32-bit units is stored as C longs on the client
+                    // side and would not survive as bytes; contents are 8-bit.
+                    if (length >= 0 && (length == 0 || gtk_selection_data_get_format(data) == 8)) {
+                        const auto* bytes = reinterpret_cast<const char*>(gtk_selection_data_get_data(data));
+                        gathering.answers[request->index] =
+                            Answer{atomName(gtk_selection_data_get_data_type(data)),
+                                   std::string(bytes ? bytes : "", static_cast<std::size_t>(length))};
+                    }
+                    if (--gathering.left == 0) gathering.done(gathering.answers);
+                },
+                new Request{gathering, i});
+        --core->readingOurselves;
+        loop_.after(seconds, [gathering] { gathering->done(gathering->answers); });
     });
 }
 

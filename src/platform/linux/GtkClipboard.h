@@ -19,9 +19,11 @@ namespace vell::platform {
 
 class GtkClipboard final : public Clipboard {
 public:
-    // An owner that does not answer a request within this time is taken to
-    // have no data for that target.
-    static constexpr double requestTimeout = 1.0;
+    // A capture asks for every target at once and waits this long in all for
+    // the owner to answer: a busy or slow program still gets its contents
+    // back. A target not answered by then is taken to have no data; an owner
+    // that did not even list its targets makes the snapshot unreadable.
+    static constexpr double captureBudget = 3.0;
 
     // Main thread, after gtk_init(). Uses the default display.
     explicit GtkClipboard(MainLoop& loop);
@@ -46,7 +48,9 @@ private:
         std::string type;  // the type the owner answered with
         std::string bytes;
     };
-    Task<std::optional<Answer>> read(std::string target);
+    using Answers = std::vector<std::optional<Answer>>;
+    Task<std::optional<std::vector<std::string>>> offeredTargets(double seconds);
+    Task<Answers> readAll(std::vector<std::string> targets, double seconds);
     std::uint64_t take(std::unique_ptr<Served> contents);
 
     MainLoop& loop_;

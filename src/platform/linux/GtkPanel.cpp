@@ -2,7 +2,6 @@
 
 #include <array>
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <string>
 
@@ -88,9 +87,12 @@ GtkWidget* label(const std::string& text, const char* styleClass = nullptr) {
     return widget;
 }
 
+// Long texts wrap (or, when ellipsized, shorten) within the panel's width
+// instead of widening the window: asking for little natural width lets the
+// label take whatever the column gives it.
 GtkWidget* wrapping(GtkWidget* widget) {
     gtk_label_set_line_wrap(GTK_LABEL(widget), TRUE);
-    gtk_label_set_max_width_chars(GTK_LABEL(widget), 40);
+    gtk_label_set_max_width_chars(GTK_LABEL(widget), 1);
     return widget;
 }
 
@@ -227,7 +229,7 @@ struct GtkPanel::Widgets {
     // collapsed
     Banner stripBanner;
     Meter stripMeter;
-    GtkWidget *stripStop, *stripStopLabel, *stripBusy, *stripSpinner, *stripBusyText;
+    GtkWidget *stripRecording, *stripStop, *stripStopLabel, *stripBusy, *stripSpinner, *stripBusyText;
 };
 
 GtkPanel::GtkPanel(Services services)
@@ -246,6 +248,9 @@ GtkPanel::GtkPanel(Services services)
     build();
     if (services.webView) {
         g_object_ref(services.webView);
+        // The one web view keeps its page and session wherever it was shown before.
+        if (GtkWidget* parent = gtk_widget_get_parent(services.webView))
+            gtk_container_remove(GTK_CONTAINER(parent), services.webView);
         pack(widgets_->body, services.webView, true);
         g_signal_connect(services.webView, "button-press-event",
                          G_CALLBACK(+[](GtkWidget*, GdkEventButton* event, gpointer data) -> gboolean {
@@ -298,6 +303,7 @@ void GtkPanel::build() {
     w.symbol = image("mic", GTK_ICON_SIZE_LARGE_TOOLBAR);
     w.subtitle = label("", "vell-dim");
     gtk_label_set_ellipsize(GTK_LABEL(w.subtitle), PANGO_ELLIPSIZE_END);
+    gtk_label_set_max_width_chars(GTK_LABEL(w.subtitle), 1);
     w.collapseImage = image("chevron.up");
     w.collapse = button(w.collapseImage, "Collapse", [this] {
         view_.toggleCollapsed();
@@ -443,18 +449,17 @@ void GtkPanel::build() {
     g_object_set(w.strip, "margin", 12, nullptr);
     makeBanner(w.stripBanner);
     pack(w.strip, w.stripBanner.box);
-    GtkWidget* recording = box(GTK_ORIENTATION_HORIZONTAL, 8);
+    w.stripRecording = box(GTK_ORIENTATION_HORIZONTAL, 8);
     makeMeter(w.stripMeter);
-    pack(recording, w.stripMeter.box, true);
+    pack(w.stripRecording, w.stripMeter.box, true);
     GtkWidget* stopContent = box(GTK_ORIENTATION_HORIZONTAL, 6);
     w.stripStopLabel = gtk_label_new("");
     pack(stopContent, image("stop.fill"));
     pack(stopContent, w.stripStopLabel);
     w.stripStop = button(stopContent, "", [this] { view_.pressStripStop(); });
     addClass(w.stripStop, "vell-stop");
-    pack(recording, w.stripStop);
-    pack(w.strip, recording);
-    w.stripMeter.box = recording;  // shown and hidden with its stop button
+    pack(w.stripRecording, w.stripStop);
+    pack(w.strip, w.stripRecording);
     w.stripBusy = box(GTK_ORIENTATION_HORIZONTAL, 8);
     w.stripSpinner = gtk_spinner_new();
     w.stripBusyText = label("", "vell-faint");
@@ -556,6 +561,7 @@ void GtkPanel::redraw() {
     if (model.strip) {
         const auto& s = *model.strip;
         drawBanner(w.stripBanner, s.problem);
+        showIf(w.stripRecording, s.meter.has_value());
         drawMeter(w.stripMeter, s.meter);
         if (s.stopTitle) {
             setText(w.stripStopLabel, *s.stopTitle);

@@ -9,6 +9,8 @@
 // Does not: take the focus when shown or pressed; it accepts it only after
 // allowTyping() (a press into a control that needs the keyboard) until
 // hidden, and hiding then hands the focus back to the window that had it.
+// FIXME: dragging the background does not move the panel: openbox activates a
+// window the person moves, which would take the front from their application.
 
 #include <gtk/gtk.h>
 

@@ -1,5 +1,6 @@
 #include "platform/linux/PulseAudioInput.h"
 
+#include <fcntl.h>
 #include <pulse/pulseaudio.h>
 #include <pulse/simple.h>
 
@@ -10,11 +11,16 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <system_error>
@@ -115,6 +121,14 @@ private:
         avcodec_parameters_from_context(stream_->codecpar, codec_.get());
         stream_->time_base = codec_->time_base;
 
+        // A voice is private from its first byte: the file exists, empty and
+        // readable by its owner only, before the writer opens it.
+        const int fd = ::open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+            if (fd >= 0) ::close(fd);
+            throw AudioInput::Failure("The audio file cannot be written.");
+        }
+        ::close(fd);
         if ((rc = avio_open(&format_->pb, file_.c_str(), AVIO_FLAG_WRITE)) < 0)
             throw AudioInput::Failure("The audio file cannot be written: " + ffmpegText(rc));
         if ((rc = avformat_write_header(format_.get(), nullptr)) < 0)
@@ -265,27 +279,14 @@ bool awaitOperation(pa_mainloop* loop, pa_operation* raw, Deadline deadline) {
         loop, [&] { return pa_operation_get_state(operation.get()) != PA_OPERATION_RUNNING; }, deadline);
 }
 
-std::optional<std::string> defaultSourceDescription() {
-    const Deadline deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-    std::unique_ptr<pa_mainloop, MainloopDeleter> loop(pa_mainloop_new());
-    if (!loop) return std::nullopt;
-    std::unique_ptr<pa_context, ContextDeleter> context(pa_context_new(pa_mainloop_get_api(loop.get()), "Vell"));
-    if (!context || pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
-        return std::nullopt;
-    const bool settled = iterateUntil(
-        loop.get(),
-        [&] {
-            return !PA_CONTEXT_IS_GOOD(pa_context_get_state(context.get())) ||
-                   pa_context_get_state(context.get()) == PA_CONTEXT_READY;
-        },
-        deadline);
-    if (!settled || pa_context_get_state(context.get()) != PA_CONTEXT_READY) return std::nullopt;
-
+// The default source's description on a connected context; nothing when it
+// has none, is a monitor, or the server does not answer by the deadline.
+std::optional<std::string> describeDefaultSource(pa_mainloop* loop, pa_context* context, Deadline deadline) {
     std::string sourceName;
     auto onServer = [](pa_context*, const pa_server_info* info, void* target) {
         if (info && info->default_source_name) *static_cast<std::string*>(target) = info->default_source_name;
     };
-    if (!awaitOperation(loop.get(), pa_context_get_server_info(context.get(), onServer, &sourceName), deadline) ||
+    if (!awaitOperation(loop, pa_context_get_server_info(context, onServer, &sourceName), deadline) ||
         sourceName.empty())
         return std::nullopt;
 
@@ -296,8 +297,7 @@ std::optional<std::string> defaultSourceDescription() {
         if (info->monitor_of_sink != PA_INVALID_INDEX) return;
         *static_cast<std::optional<std::string>*>(target) = info->description ? info->description : info->name;
     };
-    if (!awaitOperation(loop.get(),
-                        pa_context_get_source_info_by_name(context.get(), sourceName.c_str(), onSource, &description),
+    if (!awaitOperation(loop, pa_context_get_source_info_by_name(context, sourceName.c_str(), onSource, &description),
                         deadline))
         return std::nullopt;
     return description;
@@ -305,11 +305,99 @@ std::optional<std::string> defaultSourceDescription() {
 
 }  // namespace
 
-PulseAudioInput::PulseAudioInput() {
+// The microphone's name, kept current on a thread of its own from the sound
+// server's server and source events: asking answers from memory, and a hung
+// or missing server never holds the caller. Without a server it tries again
+// every two seconds.
+class PulseAudioInput::SourceWatch {
+public:
+    SourceWatch() : thread_([this] { run(); }) {}
+    ~SourceWatch() {
+        stopping_ = true;
+        thread_.join();
+    }
+
+    std::optional<std::string> name() {
+        // Only the first question may wait, briefly, for the first answer.
+        std::unique_lock lock(mutex_);
+        answered_.wait_for(lock, std::chrono::milliseconds(500), [&] { return known_; });
+        return name_;
+    }
+
+private:
+    static constexpr auto answerLimit = std::chrono::seconds(2);
+    static constexpr auto retryPause = std::chrono::seconds(2);
+
+    void publish(std::optional<std::string> name) {
+        std::lock_guard lock(mutex_);
+        name_ = std::move(name);
+        known_ = true;
+        answered_.notify_all();
+    }
+
+    void run() {
+        while (!stopping_) {
+            watchOneConnection();
+            for (auto until = std::chrono::steady_clock::now() + retryPause;
+                 !stopping_ && std::chrono::steady_clock::now() < until;)
+                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+    }
+
+    // Until the connection ends (or we stop): describe the default source
+    // again after every change the server reports.
+    void watchOneConnection() {
+        std::unique_ptr<pa_mainloop, MainloopDeleter> loop(pa_mainloop_new());
+        if (!loop) return publish(std::nullopt);
+        std::unique_ptr<pa_context, ContextDeleter> context(pa_context_new(pa_mainloop_get_api(loop.get()), "Vell"));
+        if (!context || pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
+            return publish(std::nullopt);
+        auto ready = [&] { return pa_context_get_state(context.get()) == PA_CONTEXT_READY; };
+        auto ended = [&] { return stopping_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context.get())); };
+        iterateUntil(
+            loop.get(), [&] { return ready() || ended(); }, std::chrono::steady_clock::now() + answerLimit);
+        if (!ready()) return publish(std::nullopt);
+
+        bool changed = true;
+        pa_context_set_subscribe_callback(
+            context.get(),
+            [](pa_context*, pa_subscription_event_type_t, std::uint32_t, void* flag) {
+                *static_cast<bool*>(flag) = true;
+            },
+            &changed);
+        pa_operation_unref(pa_context_subscribe(
+            context.get(),
+            static_cast<pa_subscription_mask_t>(PA_SUBSCRIPTION_MASK_SERVER | PA_SUBSCRIPTION_MASK_SOURCE), nullptr,
+            nullptr));
+        while (!ended()) {
+            if (changed) {
+                changed = false;
+                publish(
+                    describeDefaultSource(loop.get(), context.get(), std::chrono::steady_clock::now() + answerLimit));
+                continue;
+            }
+            if (pa_mainloop_prepare(loop.get(), 50'000) < 0 || pa_mainloop_poll(loop.get()) < 0 ||
+                pa_mainloop_dispatch(loop.get()) < 0)
+                break;
+        }
+        if (!stopping_) publish(std::nullopt);  // the server went away
+    }
+
+    std::atomic<bool> stopping_{false};
+    std::mutex mutex_;
+    std::condition_variable answered_;
+    bool known_ = false;
+    std::optional<std::string> name_;
+    std::thread thread_;  // last: starts once everything it uses exists
+};
+
+PulseAudioInput::PulseAudioInput() : sources_(std::make_unique<SourceWatch>()) {
     // The encoder's statistics and notices would land on standard error.
     static std::once_flag once;
     std::call_once(once, [] { av_log_set_level(AV_LOG_ERROR); });
 }
+
+PulseAudioInput::~PulseAudioInput() = default;
 
 std::unique_ptr<AudioInput::Capture> PulseAudioInput::record(const std::filesystem::path& file) {
     const pa_sample_spec sampleFormat{PA_SAMPLE_S16NE, sampleRate, 1};
@@ -328,12 +416,31 @@ std::unique_ptr<AudioInput::Capture> PulseAudioInput::record(const std::filesyst
 
 Task<bool> PulseAudioInput::requestAccess() { co_return true; }
 
-std::optional<std::string> PulseAudioInput::defaultDeviceName() { return defaultSourceDescription(); }
+std::optional<std::string> PulseAudioInput::defaultDeviceName() { return sources_->name(); }
 
 std::filesystem::path PulseAudioInput::temporaryDirectory() {
-    std::error_code error;
-    auto directory = std::filesystem::temp_directory_path(error);
-    return error ? std::filesystem::path("/tmp") : directory;
+    // Recordings hold a person's voice: they live in a folder only this user
+    // can open, in the per-user runtime folder when there is one.
+    const uid_t user = ::getuid();
+    auto isPrivate = [user](const std::filesystem::path& folder) {
+        ::mkdir(folder.c_str(), 0700);
+        struct stat info {};
+        if (::lstat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode) || info.st_uid != user) return false;
+        return (info.st_mode & 0777) == 0700 || ::chmod(folder.c_str(), 0700) == 0;
+    };
+    std::filesystem::path folder;
+    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
+        folder = std::filesystem::path(runtime) / "vell";
+    else {
+        std::error_code error;
+        auto shared = std::filesystem::temp_directory_path(error);
+        folder = (error ? std::filesystem::path("/tmp") : shared) / ("vell-" + std::to_string(user));
+    }
+    if (isPrivate(folder)) return folder;
+    // Someone else holds that name: a fresh folder of our own for this run.
+    std::string pattern = (folder.parent_path() / "vell-XXXXXX").string();
+    if (::mkdtemp(pattern.data())) return pattern;
+    throw Failure("No private folder for recordings.");
 }
 
 }  // namespace vell::platform

@@ -5,7 +5,13 @@
 //
 // Linux has no microphone permission outside sandboxes, so capture counts as
 // authorised. The device name is the default source's description; a monitor
-// of an output is not a microphone and counts as none.
+// of an output is not a microphone and counts as none. It is kept current on
+// a thread of its own from the server's change events, so asking never blocks.
+//
+// Recordings go to "$XDG_RUNTIME_DIR/vell" (else "/tmp/vell-<uid>"), a folder
+// of mode 0700 owned by the user; each file is 0600 from the moment it exists.
+
+#include <memory>
 
 #include "platform/AudioInput.h"
 
@@ -16,6 +22,7 @@ public:
     static constexpr int sampleRate = 16000;
 
     PulseAudioInput();
+    ~PulseAudioInput() override;
 
     // Throws Failure when there is no sound server or no source, or the file
     // cannot be written.
@@ -24,6 +31,10 @@ public:
     Task<bool> requestAccess() override;
     std::optional<std::string> defaultDeviceName() override;
     std::filesystem::path temporaryDirectory() override;
+
+private:
+    class SourceWatch;
+    std::unique_ptr<SourceWatch> sources_;
 };
 
 }  // namespace vell::platform

@@ -247,7 +247,19 @@ gboolean WebKitWebView::onDecidePolicy(::WebKitWebView*, WebKitPolicyDecision* d
                                        gpointer data) {
     auto* self = static_cast<WebKitWebView*>(data);
     auto delegate = self->delegate_.lock();
-    if (!delegate || type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) return FALSE;
+    if (!delegate) return FALSE;
+
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+        // Only here does WebKitGTK say which frame a navigation is for: the
+        // delegate is asked again with that known.
+        auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+        WebKitURIResponse* answer = webkit_response_policy_decision_get_response(response);
+        Navigation navigation{nonEmpty(answer ? webkit_uri_response_get_uri(answer) : nullptr),
+                              static_cast<bool>(webkit_response_policy_decision_is_main_frame_main_resource(response))};
+        if (delegate->decideNavigation(navigation) == Policy::allow) return FALSE;  // WebKit's own answer
+        webkit_policy_decision_ignore(decision);
+        return TRUE;
+    }
 
     WebKitNavigationAction* action =
         webkit_navigation_policy_decision_get_navigation_action(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
@@ -260,7 +272,8 @@ gboolean WebKitWebView::onDecidePolicy(::WebKitWebView*, WebKitPolicyDecision* d
         webkit_policy_decision_ignore(decision);
         return TRUE;
     }
-    if (delegate->decideNavigation(url) == Policy::allow)
+    Navigation navigation{url, std::nullopt, action && webkit_navigation_action_is_user_gesture(action)};
+    if (delegate->decideNavigation(navigation) == Policy::allow)
         webkit_policy_decision_use(decision);
     else
         webkit_policy_decision_ignore(decision);

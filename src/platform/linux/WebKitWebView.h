@@ -10,6 +10,11 @@
 // the isolated world, which stamps it with the frame's true address. Frames
 // other than the top one get no handler at all.
 //
+// Navigations: WebKitGTK says which frame navigates only once the answer
+// arrives (the response decision), so the delegate is asked when the request
+// is about to go out (frame unknown, with whether the person started it) and,
+// if it let it go, again with the answer (frame known).
+//
 // A web process that ends unexpectedly (crashed, killed, out of memory) is
 // replaced at once: the page it showed is loaded again, so the bridge answers
 // after a short gap rather than never.

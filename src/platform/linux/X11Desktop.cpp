@@ -11,10 +11,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -163,10 +167,6 @@ private:
 
 void X11Desktop::DisplayCloser::operator()(_XDisplay* display) const { XCloseDisplay(display); }
 
-X11Desktop::X11Desktop() : display_(XOpenDisplay(nullptr)) {}
-
-X11Desktop::~X11Desktop() = default;
-
 pid_t X11Desktop::ownProcessId() const { return ::getpid(); }
 
 namespace {
@@ -238,38 +238,115 @@ std::shared_ptr<Desktop::Application> X11Desktop::frontApplication() {
     return std::make_shared<X11Application>(front->second, std::move(name));
 }
 
-bool X11Desktop::accessibilityTrusted() {
-    GError* rawError = nullptr;
-    ObjectRef bus(G_OBJECT(g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, &rawError)));
-    ErrorRef error(rawError);
-    if (!bus) return false;
-    constexpr int timeoutMs = 1000;
-    auto* connection = G_DBUS_CONNECTION(bus.get());
+// Whether the accessibility bus is there and enabled, kept current from its
+// change signals on a thread of its own: asking answers from memory, and a
+// hung or missing bus never holds the caller.
+class X11Desktop::AccessibilityWatch {
+public:
+    AccessibilityWatch() : context_(g_main_context_new()), loop_(g_main_loop_new(context_, FALSE)) {
+        thread_ = std::thread([this] { run(); });
+    }
+    ~AccessibilityWatch() {
+        g_main_context_invoke(
+            context_, [](gpointer loop) { return g_main_loop_quit(static_cast<GMainLoop*>(loop)), G_SOURCE_REMOVE; },
+            loop_);
+        thread_.join();
+        g_main_loop_unref(loop_);
+        g_main_context_unref(context_);
+    }
 
-    // Reachable: the accessibility bus launcher hands out its address.
-    rawError = nullptr;
-    VariantRef address(g_dbus_connection_call_sync(connection, "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus",
-                                                   "GetAddress", nullptr, G_VARIANT_TYPE("(s)"), G_DBUS_CALL_FLAGS_NONE,
-                                                   timeoutMs, nullptr, &rawError));
-    error.reset(rawError);
-    if (!address) return false;
-    const char* text = nullptr;
-    g_variant_get(address.get(), "(&s)", &text);
-    if (!text || !*text) return false;
+    bool trusted() {
+        // Only the first question may wait, briefly, for the first answer.
+        std::unique_lock lock(mutex_);
+        answered_.wait_for(lock, std::chrono::milliseconds(500), [&] { return known_; });
+        return enabled_;
+    }
 
-    // Enabled: toolkits expose their trees only while this is on.
-    rawError = nullptr;
-    VariantRef enabled(
-        g_dbus_connection_call_sync(connection, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties",
-                                    "Get", g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"),
-                                    G_DBUS_CALL_FLAGS_NONE, timeoutMs, nullptr, &rawError));
-    error.reset(rawError);
-    if (!enabled) return false;
-    GVariant* boxed = nullptr;
-    g_variant_get(enabled.get(), "(v)", &boxed);
-    VariantRef value(boxed);
-    return value && g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN) && g_variant_get_boolean(value.get());
-}
+private:
+    static constexpr int callTimeoutMs = 1000;
+
+    void run() {
+        g_main_context_push_thread_default(context_);
+        GDBusConnection* bus = g_bus_get_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+        guint subscription = 0, watch = 0;
+        if (bus) {
+            bus_ = bus;
+            subscription = g_dbus_connection_signal_subscribe(bus, nullptr, "org.freedesktop.DBus.Properties",
+                                                              "PropertiesChanged", "/org/a11y/bus", "org.a11y.Status",
+                                                              G_DBUS_SIGNAL_FLAGS_NONE, onChanged, this, nullptr);
+            watch = g_bus_watch_name_on_connection(bus, "org.a11y.Bus", G_BUS_NAME_WATCHER_FLAGS_AUTO_START, onAppeared,
+                                                   onVanished, this, nullptr);
+        } else {
+            publish(false);
+        }
+        g_main_loop_run(loop_);
+        if (watch) g_bus_unwatch_name(watch);
+        if (subscription) g_dbus_connection_signal_unsubscribe(bus, subscription);
+        if (bus) g_object_unref(bus);
+        // Answers still on their way land here and are dropped.
+        while (g_main_context_iteration(context_, FALSE)) {}
+        g_main_context_pop_thread_default(context_);
+    }
+
+    void publish(bool enabled) {
+        std::lock_guard lock(mutex_);
+        enabled_ = enabled;
+        known_ = true;
+        answered_.notify_all();
+    }
+
+    // Asks once; the answer arrives on this thread's loop.
+    void ask() {
+        g_dbus_connection_call(
+            bus_, "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Get",
+            g_variant_new("(ss)", "org.a11y.Status", "IsEnabled"), G_VARIANT_TYPE("(v)"), G_DBUS_CALL_FLAGS_NONE,
+            callTimeoutMs, nullptr,
+            [](GObject* source, GAsyncResult* result, gpointer self) {
+                VariantRef reply(g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, nullptr));
+                GVariant* boxed = nullptr;
+                if (reply) g_variant_get(reply.get(), "(v)", &boxed);
+                VariantRef value(boxed);
+                static_cast<AccessibilityWatch*>(self)->publish(
+                    value && g_variant_is_of_type(value.get(), G_VARIANT_TYPE_BOOLEAN) &&
+                    g_variant_get_boolean(value.get()));
+            },
+            this);
+    }
+
+    static void onAppeared(GDBusConnection*, const gchar*, const gchar*, gpointer self) {
+        static_cast<AccessibilityWatch*>(self)->ask();
+    }
+    static void onVanished(GDBusConnection*, const gchar*, gpointer self) {
+        static_cast<AccessibilityWatch*>(self)->publish(false);
+    }
+    static void onChanged(GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar*,
+                          GVariant* parameters, gpointer self) {
+        auto* watch = static_cast<AccessibilityWatch*>(self);
+        GVariant* changed = nullptr;
+        g_variant_get(parameters, "(&s@a{sv}@as)", nullptr, &changed, nullptr);
+        VariantRef owned(changed);
+        gboolean enabled = FALSE;
+        if (changed && g_variant_lookup(changed, "IsEnabled", "b", &enabled))
+            watch->publish(enabled);
+        else
+            watch->ask();  // announced without its value
+    }
+
+    GMainContext* context_;
+    GMainLoop* loop_;
+    GDBusConnection* bus_ = nullptr;
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable answered_;
+    bool known_ = false;
+    bool enabled_ = false;
+};
+
+X11Desktop::X11Desktop() : display_(XOpenDisplay(nullptr)), accessibility_(std::make_unique<AccessibilityWatch>()) {}
+
+X11Desktop::~X11Desktop() = default;
+
+bool X11Desktop::accessibilityTrusted() { return accessibility_->trusted(); }
 
 void X11Desktop::openInBrowser(const std::string& url) {
     GError* rawError = nullptr;

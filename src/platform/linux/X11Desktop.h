@@ -1,7 +1,8 @@
 #pragma once
 // The desktop on X11: the front application is the process owning the active
 // window (_NET_ACTIVE_WINDOW, or the input focus without a window manager);
-// accessibility trust means the AT-SPI bus answers and is enabled; web
+// accessibility trust means the AT-SPI bus is there and enabled, kept from
+// its change signals on a thread of its own so asking never blocks; web
 // addresses go to the default browser through GIO.
 
 #include <memory>
@@ -25,10 +26,12 @@ public:
     void openInBrowser(const std::string& url) override;
 
 private:
+    class AccessibilityWatch;
     struct DisplayCloser {
         void operator()(_XDisplay* display) const;
     };
     std::unique_ptr<_XDisplay, DisplayCloser> display_;
+    std::unique_ptr<AccessibilityWatch> accessibility_;
 };
 
 }  // namespace vell::platform

@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -180,7 +185,7 @@ TEST_F(RecorderIntegrationTest, UnreachableSoundServerFailsTheStart) {
     Recorder recorder(real);
     EXPECT_THROW(recorder.start(), AudioInput::Failure);
     EXPECT_EQ(recorder.stop(0.25), std::nullopt);
-    EXPECT_EQ(recorder.deviceName(), std::nullopt);
+    EXPECT_EQ(PulseAudioInput().defaultDeviceName(), std::nullopt);
     ::unsetenv("PULSE_SERVER");
     EXPECT_EQ(recordingsOnDisk(), before);
 
@@ -201,8 +206,63 @@ TEST_F(RecorderIntegrationTest, UnwritableFileFailsTheStartAndReleasesTheMicroph
 TEST_F(RecorderIntegrationTest, VirtualMicrophoneIsNamedAndAuthorised) {
     Recorder recorder(real);
     EXPECT_EQ(recorder.deviceName(), "Vell-Virtual-Microphone");
+    // The name follows the server's default source, from its change events.
+    ASSERT_EQ(std::system("pactl set-default-source vell_mic_sink.monitor"), 0);
+    EXPECT_TRUE(waitFor([&] { return !recorder.deviceName(); }));
+    ASSERT_EQ(std::system("pactl set-default-source vell_mic"), 0);
+    EXPECT_TRUE(waitFor([&] { return recorder.deviceName() == "Vell-Virtual-Microphone"; }));
     EXPECT_EQ(recorder.authorisation(), AudioInput::Authorisation::authorised);
     auto permission = recorder.requestPermission();
     ASSERT_TRUE(permission.done());
     EXPECT_TRUE(permission.get());
+}
+
+// Run on its own by the test below (sound servers refuse a forked child):
+// starts a take, reports its file and waits to be killed.
+TEST(RecordingRun, UntilKilled) {
+    if (!std::getenv("VELL_RECORD_UNTIL_KILLED")) GTEST_SKIP() << "only as the run the next test kills";
+    ::umask(0);
+    PulseAudioInput input;
+    Recorder recorder(input);
+    recorder.start();
+    for (const auto& entry : fs::directory_iterator(input.temporaryDirectory()))
+        if (entry.path().filename().string().starts_with("vell-dictation-"))
+            std::printf("take:%s\n", entry.path().c_str());
+    std::fflush(stdout);
+    for (;;) ::pause();
+}
+
+// A take belongs to the person alone: a folder only they can open and a file
+// only they can read from its first byte, whatever the umask; and a take that
+// a killed run left behind is gone once the next recorder is made.
+TEST_F(RecorderIntegrationTest, TakesArePrivateAndOneLeftByAKilledRunIsRemoved) {
+    int report[2];
+    ASSERT_EQ(::pipe(report), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::dup2(report[1], 1);
+        ::setenv("VELL_RECORD_UNTIL_KILLED", "1", 1);
+        ::execl("/proc/self/exe", "recording-run", "--gtest_filter=RecordingRun.UntilKilled", nullptr);
+        ::_exit(127);
+    }
+    ::close(report[1]);
+    std::string output;
+    char c = 0;
+    while (output.find('\n', output.find("take:")) == std::string::npos && ::read(report[0], &c, 1) == 1) output += c;
+    ::close(report[0]);
+    const auto at = output.find("take:");
+    const fs::path take = at == std::string::npos ? "" : output.substr(at + 5, output.find('\n', at) - at - 5);
+    struct stat folder {
+    }, file{};
+    const bool seen = ::stat(take.parent_path().c_str(), &folder) == 0 && ::stat(take.c_str(), &file) == 0;
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    ASSERT_TRUE(seen) << "the killed run reported no take: " << output;
+    EXPECT_EQ(folder.st_mode & 0777, 0700u);
+    EXPECT_EQ(file.st_mode & 0777, 0600u);
+    EXPECT_EQ(take.parent_path(), real.temporaryDirectory());
+
+    ASSERT_TRUE(fs::exists(take));
+    Recorder next(real);
+    EXPECT_FALSE(fs::exists(take));
 }

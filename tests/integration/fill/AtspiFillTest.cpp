@@ -65,12 +65,15 @@ const std::vector<Expected> sampleForm = {
     {"f0", "Full name", std::nullopt, "text", std::nullopt, ""},
     {"f1", "Email", std::nullopt, "text", std::nullopt, "old@example.com"},
     {"f2", "Notes", std::nullopt, "textarea", std::nullopt, "first line\nsecond line"},
-    {"f3", "City", std::nullopt, "text", std::nullopt, "Nantes"},
+    {"f3", "City", std::nullopt, "text", std::nullopt, "Lyon"},
     {"f4", std::nullopt, std::nullopt, "text", "Company", ""},
     {"f5", std::nullopt, "Phone number", "text", std::nullopt, ""},
-    {"f6", std::nullopt, std::nullopt, "text", "Street", ""},
-    {"f7", std::nullopt, std::nullopt, "text", "Zip code", ""},
-    {"f8", std::nullopt, std::nullopt, "text", "Country", ""},
+    // Left out: the read-only reference, the disabled member number, the PIN
+    // and the card number.
+    {"f6", "Nickname", std::nullopt, "text", std::nullopt, ""},
+    {"f7", std::nullopt, std::nullopt, "text", "Street", ""},  // one level down, in the grid
+    {"f8", std::nullopt, std::nullopt, "text", "Zip code", ""},
+    {"f9", std::nullopt, std::nullopt, "text", "Country", ""},
 };
 
 TEST_F(AtspiFillTest, ReadsTheFormsFieldsWithTheirLabelsPlaceholdersAndCaptions) {
@@ -98,10 +101,10 @@ TEST_F(AtspiFillTest, WritesValuesTheFormSeesAndUndoPutsTheOriginalsBack) {
     auto outcomes = engine.apply({{"f0", "Ada Lovelace"},
                                   {"f1", "ada@example.com"},
                                   {"f2", "Analytical\nEngine"},
-                                  {"f3", "Lyon"},
+                                  {"f3", "Paris"},
                                   {"f4", "Babbage & Co"},
                                   {"f5", "+44 20 7946 0000"},
-                                  {"f7", "SW1A 1AA"}},
+                                  {"f8", "SW1A 1AA"}},
                                  fields);
 
     ASSERT_EQ(outcomes.size(), 7u);
@@ -112,13 +115,16 @@ TEST_F(AtspiFillTest, WritesValuesTheFormSeesAndUndoPutsTheOriginalsBack) {
     EXPECT_EQ(after["name"], "Ada Lovelace");
     EXPECT_EQ(after["email"], "ada@example.com");
     EXPECT_EQ(after["notes"], "Analytical\nEngine");
-    EXPECT_EQ(after["city"], "Lyon");
+    EXPECT_EQ(after["city"], "Paris");
     EXPECT_EQ(after["company"], "Babbage & Co");
     EXPECT_EQ(after["phone"], "+44 20 7946 0000");
     EXPECT_EQ(after["zip"], "SW1A 1AA");
     EXPECT_EQ(after["street"], "");
     EXPECT_EQ(after["password"], "hunter2");
     EXPECT_EQ(after["reference"], "R-1");
+    EXPECT_EQ(after["member"], "M-7");
+    EXPECT_EQ(after["pin"], "1234");
+    EXPECT_EQ(after["card"], "4111");
 
     engine.undo(fields, outcomes);
     EXPECT_EQ(form->values(), before);

@@ -112,7 +112,7 @@ void buildSampleForm(GtkWidget* window) {
     GtkWidget* city = track("city", gtk_combo_box_text_new_with_entry());
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(city), "Paris");
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(city), "Lyon");
-    gtk_entry_set_text(GTK_ENTRY(gtk_bin_get_child(GTK_BIN(city))), "Nantes");
+    gtk_combo_box_set_active(GTK_COMBO_BOX(city), 1);  // its accessible name is now "Lyon"
     add(labelFor("_City", city));
     add(city);
 
@@ -143,6 +143,29 @@ void buildSampleForm(GtkWidget* window) {
         gtk_grid_attach(GTK_GRID(grid), track(rows[row][1], entryWith("")), 1, row, 1, 1);
     }
     add(grid);
+
+    // Inputs that must never be written: a disabled one, a PIN whose tooltip
+    // is no caption, a card number captioned only by the label before it.
+    GtkWidget* member = track("member", entryWith("M-7"));
+    gtk_widget_set_sensitive(member, FALSE);
+    add(labelFor("_Member number", member));
+    add(member);
+
+    GtkWidget* pin = track("pin", entryWith("1234"));
+    gtk_widget_set_tooltip_text(pin, "Four digits");
+    add(labelFor("P_IN", pin));
+    add(pin);
+
+    GtkWidget* card = gtk_label_new("Card number");
+    gtk_widget_set_halign(card, GTK_ALIGN_START);
+    add(card);
+    add(track("card", entryWith("4111")));
+
+    // A tooltip is help: the caption comes first.
+    GtkWidget* nickname = track("nickname", entryWith(""));
+    gtk_widget_set_tooltip_text(nickname, "What friends call you");
+    add(labelFor("Nic_kname", nickname));
+    add(nickname);
 }
 
 // About `elements` accessible elements, mostly text as in a long page: rows

@@ -64,7 +64,7 @@ struct Fixture {
                              test::FillEngineDouble::field("f2", "Phone")};
         fillService.mapping.values = {{"f0", "Ada Lovelace"}, {"f1", "ada@example.com"}, {"f2", "555 0100"}};
         fillService.mapping.unfilled = {"Company", "Notes"};
-        using Applied = fill::FillEngine::Applied;
+        using Applied = fill::FormAccess::Applied;
         fillEngine.outcomes = {{"Name", "Ada Lovelace", Applied::applied},
                                {"Email", "ada@example.com", Applied::applied},
                                {"Phone", "555 0100", Applied::check}};

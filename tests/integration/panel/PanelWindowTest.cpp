@@ -312,6 +312,8 @@ TEST_F(PanelWindowTest, WidgetsShowTheStateAndPressesReachTheController) {
 
     panel.ask("show");  // a dictation long enough to be typed hides the panel first
     panel.ask("state problem");
+    ASSERT_TRUE(panel.element("Close problem"));
+    EXPECT_TRUE(panel.ask("frame").ends_with(" 360 680")) << panel.ask("frame");  // long texts wrap, never widen it
     ASSERT_TRUE(panel.press("Close problem"));
     EXPECT_TRUE(waitFor([&] { return panel.ask("problem") == "none"; }));
 }

@@ -2,13 +2,24 @@
 //   vell_paste_clipboard_tool own READY TARGET=FILE...
 //       Takes the clipboard offering each TARGET with the bytes of its FILE,
 //       writes READY, and serves until SIGTERM; SIGUSR1 takes it again.
+//   vell_paste_clipboard_tool own-slow READY BUSY DELAY TARGET=FILE...
+//       As own, once, written on Xlib: the first request finds the program
+//       busy for BUSY seconds, and every image/* target is answered DELAY
+//       seconds after it was asked, requests side by side.
 //   vell_paste_clipboard_tool dump DIR
 //       Writes DIR/TARGETS (one target a line) and, for every other target,
 //       DIR/<target with '/' as '_'> holding the bytes served; then exits.
 
+#include <X11/Xatom.h>
+#include <X11/Xlib.h>
 #include <glib-unix.h>
 #include <gtk/gtk.h>
+#include <poll.h>
 
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,9 +99,104 @@ void targetsReceived(GtkClipboard*, GdkAtom* atoms, gint count, gpointer) {
     dumpNext();
 }
 
+// ---- own-slow: a busy, slow owner that still answers requests side by side ----
+
+using Clock = std::chrono::steady_clock;
+
+struct Reply {
+    Clock::time_point due;
+    XSelectionRequestEvent request;
+};
+
+void answer(Display* display, const XSelectionRequestEvent& request) {
+    XSelectionEvent notice{};
+    notice.type = SelectionNotify;
+    notice.requestor = request.requestor;
+    notice.selection = request.selection;
+    notice.target = request.target;
+    notice.time = request.time;
+    notice.property = None;
+    const Atom targets = XInternAtom(display, "TARGETS", False);
+    Atom property = request.property != None ? request.property : request.target;
+    if (request.target == targets) {
+        std::vector<Atom> atoms{targets};
+        for (const auto& offer : offers) atoms.push_back(XInternAtom(display, offer.target.c_str(), False));
+        XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
+                        reinterpret_cast<const unsigned char*>(atoms.data()), static_cast<int>(atoms.size()));
+        notice.property = property;
+    } else {
+        for (const auto& offer : offers)
+            if (XInternAtom(display, offer.target.c_str(), False) == request.target) {
+                XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
+                                reinterpret_cast<const unsigned char*>(offer.bytes.data()),
+                                static_cast<int>(offer.bytes.size()));
+                notice.property = property;
+            }
+    }
+    XSendEvent(display, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&notice));
+    XFlush(display);
+}
+
+int ownSlowly(double busy, double delay) {
+    Display* display = XOpenDisplay(nullptr);
+    if (!display) return 1;
+    const Window window = XCreateSimpleWindow(display, DefaultRootWindow(display), 0, 0, 1, 1, 0, 0, 0);
+    const Atom clipboard = XInternAtom(display, "CLIPBOARD", False);
+    XSetSelectionOwner(display, clipboard, window, CurrentTime);
+    if (XGetSelectionOwner(display, clipboard) != window) return 1;
+    g_file_set_contents(readyPath.c_str(), "", 0, nullptr);
+
+    auto seconds = [](double s) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
+    };
+    std::optional<Clock::time_point> busyUntil;
+    std::vector<Reply> replies;
+    for (;;) {
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type != SelectionRequest) continue;
+            const auto now = Clock::now();
+            if (!busyUntil) busyUntil = now + seconds(busy);
+            const auto& request = event.xselectionrequest;
+            gchar* name = XGetAtomName(display, request.target);
+            const bool image = name && g_str_has_prefix(name, "image/");
+            if (name) XFree(name);
+            replies.push_back({std::max(now, *busyUntil) + seconds(image ? delay : 0), request});
+        }
+        const auto now = Clock::now();
+        std::erase_if(replies, [&](const Reply& reply) {
+            if (reply.due > now) return false;
+            answer(display, reply.request);
+            return true;
+        });
+        int wait = 50;
+        for (const auto& reply : replies)
+            wait = std::min<int>(
+                wait, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(reply.due - now).count()));
+        pollfd fd{ConnectionNumber(display), POLLIN, 0};
+        poll(&fd, 1, std::max(wait, 0));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 5 && std::string(argv[1]) == "own-slow") {
+        readyPath = argv[2];
+        for (int i = 5; i < argc; ++i) {
+            const std::string offer = argv[i];
+            const auto equals = offer.rfind('=');
+            gchar* bytes = nullptr;
+            gsize length = 0;
+            if (equals == std::string::npos ||
+                !g_file_get_contents(offer.substr(equals + 1).c_str(), &bytes, &length, nullptr))
+                return 2;
+            offers.push_back({offer.substr(0, equals), std::string(bytes, length)});
+            g_free(bytes);
+        }
+        return ownSlowly(std::atof(argv[3]), std::atof(argv[4]));
+    }
     gdk_set_allowed_backends("x11");
     gtk_init(&argc, &argv);
     const std::string mode = argc > 1 ? argv[1] : "";

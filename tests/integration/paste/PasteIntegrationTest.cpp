@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -97,6 +98,36 @@ TEST_F(PasteIntegrationTest, SecondInsertRightAfterTheFirstStillBringsBackTheOri
     EXPECT_EQ(read.count("UTF8_STRING") ? read.at("UTF8_STRING") : "", plain);
     EXPECT_EQ(read.count("image_png") ? read.at("image_png") : "", png);
 }
+
+// Another program that is busy when first asked, or slow to hand over its
+// images: after the insert, every one of its targets is back byte for byte.
+struct SlowOwner {
+    double busy;
+    double imageDelay;
+};
+class SlowOwnerTest : public ::testing::TestWithParam<SlowOwner> {};
+
+TEST_P(SlowOwnerTest, EveryTargetComesBackByteForByte) {
+    PasteScene scene;
+    const PasteScene::Targets offered = {{"UTF8_STRING", plain},     {"text/html", html},
+                                         {"image/png", png},         {"image/bmp", "BM" + png},
+                                         {"image/jpeg", "ÿØ" + png}, {"image/tiff", "II*" + png}};
+    scene.offerElsewhere(offered, GetParam().busy, GetParam().imageDelay);
+    scene.openEntry();
+    auto task = scene.paste.insert(text);
+    scene.waitFor([&] { return task.done(); }, "the insert to finish");
+    scene.runUntil([&] { return scene.entryText() == text; }, 10);
+    EXPECT_EQ(scene.entryText(), text);
+
+    const auto read = scene.readElsewhere();
+    for (auto [target, bytes] : offered) {
+        std::replace(target.begin(), target.end(), '/', '_');
+        EXPECT_EQ(read.count(target) ? read.at(target) : "(missing)", bytes) << target;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(BusyOrSlow, SlowOwnerTest,
+                         ::testing::Values(SlowOwner{1.5, 0}, SlowOwner{0, 0.5}, SlowOwner{0, 1.3}));
 
 TEST(PasteWithoutTargetTest, ClipboardComesBackAfterTheBoundedWaitWhenNobodyReads) {
     PasteScene scene;

@@ -106,9 +106,14 @@ public:
     fill::Paste paste{loop, clipboard, keyboard};
 
     // Another program takes the clipboard offering these targets.
-    void offerElsewhere(const Targets& targets) {
+    // With `busy` or `imageDelay` (seconds), the program is busy at the first
+    // request and answers image/* targets that late, side by side.
+    void offerElsewhere(const Targets& targets, double busy = 0, double imageDelay = 0) {
         const auto dir = fresh("owner");
         std::vector<std::string> argv{VELL_PASTE_CLIPBOARD_TOOL, "own", (dir / "ready").string()};
+        if (busy > 0 || imageDelay > 0)
+            argv = {VELL_PASTE_CLIPBOARD_TOOL, "own-slow", (dir / "ready").string(), std::to_string(busy),
+                    std::to_string(imageDelay)};
         for (std::size_t i = 0; i < targets.size(); ++i) {
             const auto file = dir / std::to_string(i);
             writeWholeFile(file, targets[i].second);

@@ -143,17 +143,18 @@ TEST(ServiceTrust, TheDataFolderIsMadePrivateAndADamagedDatabaseStopsTheStart) {
     namespace fs = std::filesystem;
     auto folder = fs::temp_directory_path() / ("vell-trust-" + std::to_string(getpid()));
     fs::remove_all(folder);
-    fs::create_directories(folder);
-    { std::ofstream(folder / "vell-service.sqlite3"); }
-    fs::permissions(folder, fs::perms::all);
-    fs::permissions(folder / "vell-service.sqlite3", fs::perms::all);
     vell::service::Service::Options options;
     options.dataDir = folder;
     options.logRequests = false;
-    { vell::service::Service service(options); }
-    EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all);
-    EXPECT_EQ(fs::status(folder / "vell-service.sqlite3").permissions() & fs::perms::all,
-              fs::perms::owner_read | fs::perms::owner_write);
+    for (const char* start : {"a new folder", "a folder opened to everyone"}) {
+        { vell::service::Service service(options); }
+        EXPECT_EQ(fs::status(folder).permissions() & fs::perms::all, fs::perms::owner_all) << start;
+        EXPECT_EQ(fs::status(folder / "vell-service.sqlite3").permissions() & fs::perms::all,
+                  fs::perms::owner_read | fs::perms::owner_write)
+            << start;
+        fs::permissions(folder, fs::perms::all);
+        fs::permissions(folder / "vell-service.sqlite3", fs::perms::all);
+    }
 
     fs::remove(folder / "vell-service.sqlite3-wal");
     fs::remove(folder / "vell-service.sqlite3-shm");

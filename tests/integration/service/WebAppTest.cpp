@@ -373,3 +373,46 @@ TEST(ServiceWebApp, WrongPasswordShowsTheServicesMessage) {
     EXPECT_EQ(browser.run("return document.getElementById('auth-error').textContent"), "Wrong e-mail or password.");
     EXPECT_EQ(browser.run(kToken), json());
 }
+
+// Two places edit one note: the page's stale save is refused and keeps what
+// was typed; saving again is a deliberate overwrite. Then, once the access
+// token has lapsed, signing out still ends the session.
+TEST(ServiceWebApp, StaleNoteSavesKeepTheTextAndSignOutOfAnIdleTabEndsTheSession) {
+    ServiceProcess service(3);
+    Browser browser;
+    browser.open(service.base() + "/app");
+    browser.signIn(service.email, service.password);
+    ASSERT_TRUE(pumpUntil([&] { return browser.visible("notes"); }));
+    auto status = [&] { return browser.run("return document.getElementById('note-status').textContent"); };
+    auto save = [&](const std::string& body) {
+        browser.run("document.getElementById('note-body').value = b; document.getElementById('save-note').click();",
+                    {{"b", body}});
+    };
+    save("Name: Ada");
+    ASSERT_TRUE(pumpUntil([&] { return status() == "Saved."; }));
+
+    auto other = service.signIn();
+    auto auth = httplib::Headers{{"Authorization", "Bearer " + other["access_token"].get<std::string>()}};
+    auto notes = json::parse(service.client().Get("/api/v1/notes", auth)->body)["notes"];
+    std::string path = "/api/v1/notes/" + notes[0]["id"].get<std::string>();
+    ASSERT_EQ(service.client().Put(path, auth, R"({"body": "Name: Grace", "version": 1})", "application/json")->status,
+              200);
+
+    save("Name: Ada Lovelace");
+    ASSERT_TRUE(pumpUntil([&] { return status() != "Saved."; }));
+    EXPECT_NE(status().get<std::string>().find("changed elsewhere"), std::string::npos);
+    EXPECT_EQ(browser.run("return document.getElementById('note-body').value"), "Name: Ada Lovelace");
+    browser.run("document.getElementById('save-note').click()");
+    ASSERT_TRUE(pumpUntil([&] { return status() == "Saved."; }));
+    EXPECT_EQ(json::parse(service.client().Get("/api/v1/notes", auth)->body)["notes"][0]["body"], "Name: Ada Lovelace");
+
+    std::string refresh = browser.run("return JSON.parse(localStorage.getItem('vell.session')).refresh");
+    std::string access = browser.run("return JSON.parse(localStorage.getItem('vell.session')).access");
+    ASSERT_TRUE(pumpUntil([&] { return service.meStatus(access) == 401; }));
+    browser.run("document.getElementById('sign-out').click()");
+    pumpUntil([] { return false; }, 2);  // the page's request; a probe would rotate the token itself
+    EXPECT_EQ(service.client()
+                  .Post("/api/v1/auth/refresh", json{{"refresh_token", refresh}}.dump(), "application/json")
+                  ->status,
+              401);
+}

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -46,9 +47,9 @@ public:
         messages.push_back(message);
         panel_->didReceiveScriptMessage(message);
     }
-    WebView::Policy decideNavigation(const std::optional<std::string>& url) override {
-        navigations.push_back(url.value_or(""));
-        return panel_->decideNavigation(url);
+    WebView::Policy decideNavigation(const WebView::Navigation& navigation) override {
+        navigations.push_back(navigation.url.value_or(""));
+        return panel_->decideNavigation(navigation);
     }
     void requestNewWindow(const std::optional<std::string>& url) override { panel_->requestNewWindow(url); }
     bool decideMediaCapture(const WebView::MediaRequest& request) override {
@@ -265,8 +266,8 @@ TEST_F(PanelWebViewIntegration, NoteAndTextRequestsAreCheckedKeyByKey) {
 }
 
 TEST_F(PanelWebViewIntegration, ACrossOriginFrameCannotReachTheHandler) {
-    test::LoopbackPageServer other{"127.0.0.1"};  // same host, other port: another origin the view may load
-    other.page("/frame", R"(<!doctype html><script>
+    // The authentication host: another origin the view may load.
+    auth.page("/frame", R"(<!doctype html><script>
       const tries = [];
       const body = {verb: "insertText", text: "from the frame"};
       try { window.webkit.messageHandlers.vell.postMessage(body); tries.push("own"); } catch (e) { tries.push("own:" + e.name); }
@@ -279,7 +280,7 @@ TEST_F(PanelWebViewIntegration, ACrossOriginFrameCannotReachTheHandler) {
       window.__frame = null;
       addEventListener("message", (e) => { window.__frame = e.data; });
     </script><iframe src=")" +
-                       other.baseURL() + R"(/frame"></iframe>)";
+                       auth.baseURL() + R"(/frame"></iframe>)";
     open(page);
     ASSERT_TRUE(loop.runUntil([&] { return js("window.__frame").is_string(); }, patience));
     auto tries = js("window.__frame").get<std::string>();
@@ -288,6 +289,33 @@ TEST_F(PanelWebViewIntegration, ACrossOriginFrameCannotReachTheHandler) {
     settleMessages();
     EXPECT_TRUE(texts.empty());
     for (auto& message : spy->messages) EXPECT_NE(message.body.value("text", ""), "from the frame");
+}
+
+// A frame of another origin (here: another port of the same host) neither
+// loads nor opens the browser; nor does the top page going there stay.
+TEST_F(PanelWebViewIntegration, AForeignFrameIsQuietlyNotLoadedAndAForeignPageGoesToTheBrowser) {
+    test::LoopbackPageServer other{"127.0.0.1"};
+    other.page("/frame", R"(<!doctype html><script>parent.postMessage("frame loaded", "*");</script>)");
+    other.page("/page", "<!doctype html><title>other</title>");
+    open(std::string(tokenBridge) + R"(<script>
+      window.__frame = null;
+      addEventListener("message", (e) => { window.__frame = e.data; });
+    </script><iframe src=")" +
+         other.baseURL() + R"(/frame"></iframe>)");
+    ASSERT_TRUE(loop.runUntil(
+        [&] { return std::count(spy->navigations.begin(), spy->navigations.end(), other.baseURL() + "/frame") >= 1; },
+        patience));
+    loop.runFor(0.5);
+    EXPECT_TRUE(js("window.__frame").is_null()) << "the frame loaded";
+    EXPECT_TRUE(opened.empty());
+
+    js("location.href = '" + other.baseURL() + "/page'; ''");
+    ASSERT_TRUE(loop.runUntil([&] { return !opened.empty(); }, patience));
+    EXPECT_EQ(opened, std::vector<std::string>{other.baseURL() + "/page"});
+    loop.runFor(0.3);
+    EXPECT_EQ(raw->currentURL(), server.baseURL() + "/app");
+    auto token = panel->bridgeToken(1);
+    EXPECT_TRUE(finish(token).has_value()) << "the service's page still answers";
 }
 
 TEST_F(PanelWebViewIntegration, AForeignTopLevelPageIsNotListenedTo) {

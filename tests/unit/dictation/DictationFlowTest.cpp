@@ -48,7 +48,7 @@ TEST_F(DictationTest, PreconditionsAreCheckedInOrderAgainstTheStoredSetup) {
 
     c.refreshSetup();
     c.begin(Mode::dictate);
-    EXPECT_EQ(c.problem(), "No microphone found on this Mac. Connect one — AirPods work.");
+    EXPECT_EQ(c.problem(), "No microphone found on this computer. Connect one — AirPods work.");
 
     recorder.device = "USB Microphone";
     c.refreshSetup();

@@ -16,7 +16,10 @@ TEST(PlatformTextsTest, KeysAndPlacesAreTranslatedAndNothingElse) {
               "NOT granted — Settings › Accessibility. Then retry.");
     EXPECT_EQ(platformText("hold ⌃⌥Space to dictate, ⌘V twice: ⌘V"),
               "hold Ctrl+Alt+Space to dictate, Ctrl+V twice: Ctrl+V");
-    const char* untouched = "No microphone found on this Mac. Connect one — AirPods work.";
+    EXPECT_EQ(platformText("No microphone found on this Mac. Connect one — AirPods work."),
+              "No microphone found on this computer. Connect one — AirPods work.");
+    EXPECT_EQ(platformText("Vell for Mac — self test"), "Vell for Linux — self test");
+    const char* untouched = "Didn't catch anything — was the microphone close enough?";
     EXPECT_EQ(platformText(untouched), untouched);
     EXPECT_EQ(platformText(""), "");
     EXPECT_EQ(platformText("⌘"), "⌘");  // the Command sign alone names no key combination

@@ -97,7 +97,12 @@ TEST_F(FillEngineTest, SkipsSecureAndSensitiveInputsWithoutLookingBelowThem) {
     auto insideHinted = FakeAccessibility::labelled("inside hinted");
     hinted->children({insideHinted});
     auto email = FakeAccessibility::labelled("Email");
-    ax.addApplication(pid, FakeAccessibility::window({user, password, pin, hinted, email}));
+    // Captioned only by the text before it: the caption a person reads.
+    auto card = FakeAccessibility::input("card");
+    auto insideCard = FakeAccessibility::labelled("inside card");
+    card->children({insideCard});
+    ax.addApplication(pid, FakeAccessibility::window({user, password, pin, hinted, email,
+                                                      FakeAccessibility::staticText("Card number"), card}));
 
     auto fields = enumerate();
 
@@ -108,6 +113,7 @@ TEST_F(FillEngineTest, SkipsSecureAndSensitiveInputsWithoutLookingBelowThem) {
     EXPECT_FALSE(ax.touched(insidePassword));
     EXPECT_FALSE(ax.touched(insidePin));
     EXPECT_FALSE(ax.touched(insideHinted));
+    EXPECT_FALSE(ax.touched(insideCard));
 }
 
 TEST_F(FillEngineTest, NearTextIsClearedByEveryInputAndNeverGoesWithALabel) {

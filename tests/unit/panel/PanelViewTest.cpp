@@ -15,7 +15,7 @@ namespace vell::test {
 namespace {
 
 using View = panel::PanelView;
-using Applied = fill::FillEngine::Applied;
+using Applied = fill::FormAccess::Applied;
 using Authorisation = platform::AudioInput::Authorisation;
 using Mode = dictation::DictationController::Mode;
 
@@ -251,16 +251,13 @@ TEST_F(PanelViewTest, LatestCardInsertCopyAndDismiss) {
 }
 
 TEST_F(PanelViewTest, UndoAppearsAfterAFillAndGoesWhenUsed) {
-    int changes = 0;
-    auto subscription = view().controller()->subscribe([&] { ++changes; });
+    view();
     startFilling();
     loop.advance(5);
     ASSERT_TRUE(view().model().expanded->undoShown);
     EXPECT_EQ(view().model().expanded->latest->fillLine, "Filled 1 field in Editor — review before saving");
-    changes = 0;
     view().pressUndo();
     EXPECT_FALSE(view().model().expanded->undoShown);
-    EXPECT_GE(changes, 1);
     EXPECT_EQ(view().model().expanded->problem, "Put the previous values back.");
     view().closeProblem();
     EXPECT_FALSE(view().model().expanded->problem);

@@ -92,6 +92,23 @@ TEST_F(PasteTest, EmptyClipboardIsEmptyAgainAfterwards) {
     EXPECT_TRUE(clipboard.empty());
 }
 
+// A clipboard whose owner never said what it holds cannot be put back: it is
+// left alone, and nothing is typed.
+TEST_F(PasteTest, AnUnreadableClipboardIsNeitherTakenNorEmptied) {
+    targetReadsAtOnce();
+    auto unreadable = richContents();
+    unreadable.readable = false;
+    clipboard.copyElsewhere(unreadable);
+
+    auto task = paste.insert(text);
+    loop.advance(Paste::readTimeout + 1);
+
+    EXPECT_TRUE(task.done());
+    EXPECT_EQ(keyboard.pastes(), 0);
+    EXPECT_EQ(clipboard.contents(), unreadable);
+    EXPECT_FALSE(clipboard.ownedByUs());
+}
+
 TEST_F(PasteTest, CopyElsewhereBeforeTheRestoreWins) {
     clipboard.copyElsewhere(richContents());
     const Clipboard::Snapshot newer{{{{"text/plain;charset=utf-8", "copied meanwhile"}}}};

@@ -255,22 +255,71 @@ TEST_F(PanelWebViewTest, MessagesFromOtherFramesHostsOrHandlersAreDropped) {
     post(std::nullopt, body);
     post("about:blank", body);
     post(std::string(base) + "/app", body, true, "other");
+    post("http://127.0.0.1:9999/app", body);   // another port of the same host
+    post("https://127.0.0.1:8123/app", body);  // another scheme
     EXPECT_EQ(calls, 0);
-    post("http://127.0.0.1:9999/other-port", body);  // the host decides, not the port
+    post(std::string(base) + "/app#/notes", body);
     EXPECT_EQ(calls, 1);
 }
 
-TEST_F(PanelWebViewTest, NavigationStaysOnTheServiceAndTheAuthenticationHost) {
+TEST_F(PanelWebViewTest, NavigationStaysOnTheServiceAndTheAuthenticationOrigins) {
     using Policy = WebView::Policy;
-    EXPECT_EQ(panel->decideNavigation(std::nullopt), Policy::allow);
-    EXPECT_EQ(panel->decideNavigation("vell://auth#access_token=a"), Policy::cancel);
-    EXPECT_EQ(panel->decideNavigation("about:blank"), Policy::allow);
-    EXPECT_EQ(panel->decideNavigation("http://127.0.0.1:8123/app#/x"), Policy::allow);
-    EXPECT_EQ(panel->decideNavigation("https://127.0.0.1/elsewhere"), Policy::allow);
-    EXPECT_EQ(panel->decideNavigation("https://VELL.supabase.co/auth/v1/authorize"), Policy::allow);
-    EXPECT_TRUE(opened.empty());
-    EXPECT_EQ(panel->decideNavigation("https://docs.example.org/help"), Policy::cancel);
-    EXPECT_EQ(opened, std::vector<std::string>{"https://docs.example.org/help"});
+    struct Row {
+        std::optional<std::string> url;
+        std::optional<bool> mainFrame;  // absent: not known yet
+        Policy policy;
+        bool opened;
+    };
+    const std::optional<bool> unknown, top = true, frame = false;
+    for (const Row& row : std::initializer_list<Row>{
+             {std::nullopt, top, Policy::allow, false},
+             {"vell://auth#access_token=a", top, Policy::cancel, false},
+             {"about:blank", frame, Policy::allow, false},
+             {"http://127.0.0.1:8123/app#/x", top, Policy::allow, false},
+             {"https://VELL.supabase.co/auth/v1/authorize", top, Policy::allow, false},
+             {"https://docs.example.org/help", unknown, Policy::allow, false},  // decided once the frame is known
+             {"https://docs.example.org/help", frame, Policy::cancel, false},   // a foreign frame: quietly not loaded
+             {"https://docs.example.org/help", top, Policy::cancel, true},      // the browser shows it
+             {"http://127.0.0.1:9999/app", top, Policy::cancel, true},          // another port is another site
+             {"https://127.0.0.1:8123/app", top, Policy::cancel, true},         // so is another scheme
+         }) {
+        opened.clear();
+        EXPECT_EQ(panel->decideNavigation({row.url, row.mainFrame}), row.policy) << row.url.value_or("-");
+        EXPECT_EQ(!opened.empty(), row.opened) << row.url.value_or("-");
+    }
+}
+
+// The token, the address and a session go only to the service's own page.
+TEST_F(PanelWebViewTest, TheBridgeTalksOnlyToThePageOfTheServicesOrigin) {
+    record->respond = [](const test::FakeWebView::ScriptCall&) { return json("token-or-email"); };
+    for (const char* page : {"http://127.0.0.1:9999/app", "https://127.0.0.1:8123/app", "about:blank"}) {
+        record->url = page;
+        auto token = panel->bridgeToken(1);
+        auto email = panel->bridgeEmail();
+        panel->adopt("a", "r", std::nullopt);
+        loop.runUntilIdle();
+        EXPECT_EQ(token.get(), std::nullopt) << page;
+        EXPECT_EQ(email.get(), std::nullopt) << page;
+    }
+    loop.advance(10.0);
+    EXPECT_TRUE(record->scripts.empty());
+    record->url = std::string(base) + "/app#/notes";
+    auto token = panel->bridgeToken(1);
+    loop.runUntilIdle();
+    EXPECT_EQ(token.get(), "token-or-email");
+}
+
+TEST_F(PanelWebViewTest, AnHttpsServiceRefusesPlainHttp) {
+    auto secure = PanelWebView::create(loop, std::make_unique<test::FakeWebView>(loop, std::make_shared<Record>()),
+                                       {"https://vell.example", "https://vell.supabase.co"},
+                                       [this](std::string url) { opened.push_back(std::move(url)); });
+    int calls = 0;
+    secure->onInsertText = [&](std::string) { ++calls; };
+    secure->didReceiveScriptMessage({"vell", true, "http://vell.example/app", {{"verb", "insertText"}, {"text", "x"}}});
+    EXPECT_EQ(calls, 0);
+    EXPECT_FALSE(secure->decideMediaCapture({"http://vell.example/app", true, false}));
+    EXPECT_EQ(secure->decideNavigation({"http://vell.example/app", true}), WebView::Policy::cancel);
+    EXPECT_TRUE(secure->decideMediaCapture({"https://vell.example/app", true, false}));
 }
 
 TEST_F(PanelWebViewTest, NewWindowsGoToTheDefaultBrowser) {
@@ -293,7 +342,8 @@ TEST_F(PanelWebViewTest, OnlyTheMicrophoneAloneFromTheServiceIsGranted) {
     auto broken = PanelWebView::create(loop, std::make_unique<test::FakeWebView>(loop, std::make_shared<Record>()),
                                        {"not an address", ""}, {});
     EXPECT_FALSE(broken->decideMediaCapture({"about:blank", true, false}));
-    EXPECT_EQ(broken->decideNavigation("https://docs.example.org/"), WebView::Policy::cancel) << "no opener: dropped";
+    EXPECT_EQ(broken->decideNavigation({"https://docs.example.org/", true}), WebView::Policy::cancel)
+        << "no opener: dropped";
 }
 
 TEST_F(PanelWebViewTest, TheSharedInstanceCanBeReplaced) {

@@ -19,13 +19,26 @@ TEST(WebAddressTest, AddressesWithoutAHostHaveNone) {
         EXPECT_EQ(WebAddress::host(address), std::nullopt) << address;
 }
 
-TEST(WebAddressTest, SchemeAndSameHost) {
+TEST(WebAddressTest, SchemeAndOrigin) {
     EXPECT_EQ(WebAddress::scheme("VELL://auth"), "vell");
     EXPECT_EQ(WebAddress::scheme("about:blank"), "about");
     EXPECT_EQ(WebAddress::scheme("/relative"), std::nullopt);
-    EXPECT_TRUE(WebAddress::sameHost("a.example", "a.example"));
-    EXPECT_FALSE(WebAddress::sameHost("a.example", "b.example"));
-    EXPECT_FALSE(WebAddress::sameHost(std::nullopt, std::nullopt)) << "two missing hosts are no match";
+    struct Row {
+        const char* a;
+        const char* b;
+        bool same;
+    };
+    for (const Row& row : std::initializer_list<Row>{
+             {"https://app.vell.so/app#/x", "HTTPS://User@App.Vell.So:443", true},
+             {"http://127.0.0.1:8123/app", "http://127.0.0.1:8123", true},
+             {"http://[::1]/", "http://[::1]:80/x", true},
+             {"http://127.0.0.1:9999/app", "http://127.0.0.1:8123", false},  // another port
+             {"http://app.vell.so/app", "https://app.vell.so", false},       // another scheme
+             {"https://app.vell.so:8443/", "https://app.vell.so", false},
+             {"https://app.vell.so:x/", "https://app.vell.so", false},  // no port at all
+             {"about:blank", "about:blank", false},                     // no origin is no match
+         })
+        EXPECT_EQ(WebAddress::sameOrigin(row.a, row.b), row.same) << row.a << " vs " << row.b;
 }
 
 }  // namespace
