@@ -28,13 +28,6 @@ using Controller = vell::dictation::DictationController;
 using Phase = Controller::Phase;
 using Mode = Controller::Mode;
 
-std::filesystem::path scratchFolder() {
-    auto folder = std::filesystem::temp_directory_path() / ("vell-sound-fault-" + std::to_string(::getpid()));
-    std::filesystem::create_directories(folder);
-    ::setenv("TMPDIR", folder.c_str(), 1);  // where the recorder puts its takes
-    return folder;
-}
-
 int recordingsIn(const std::filesystem::path& folder) {
     int count = 0;
     for (const auto& entry : std::filesystem::directory_iterator(folder))
@@ -69,8 +62,7 @@ bool startSoundServer() {
 
 class SoundServerFaultTest : public ::testing::Test {
 protected:
-    SoundServerFaultTest()
-        : folder(scratchFolder()), recorder(input), recogniser(loop), fillService(loop), paste(loop) {
+    SoundServerFaultTest() : recorder(input), recogniser(loop), fillService(loop), paste(loop) {
         recogniser.text = "after the restart";
         recogniser.uploadSeconds = 0.05;
         controller = Controller::create(
@@ -79,7 +71,6 @@ protected:
     ~SoundServerFaultTest() override {
         controller.reset();
         loop.runFor(0.2);
-        std::filesystem::remove_all(folder);
     }
 
     void startTake() {
@@ -88,9 +79,10 @@ protected:
         ASSERT_TRUE(loop.runUntil([&] { return controller->elapsed() >= 0.5; }, 30));
     }
 
-    std::filesystem::path folder;
     vell::platform::GlibMainLoop loop;
     vell::platform::PulseAudioInput input;
+    // Where the recorder puts its takes: the session's private runtime folder.
+    const std::filesystem::path folder = input.temporaryDirectory();
     vell::audio::Recorder recorder;
     RecogniserDouble recogniser;
     FillEngineDouble fillEngine;
