@@ -6,6 +6,8 @@ set -euo pipefail
 packages=(
   # toolchain and test frameworks
   build-essential cmake pkg-config ninja-build git ccache
+  # fuzz targets: clang with libFuzzer and the sanitizer runtimes
+  clang-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   # GUI, web view, X11
   libgtk-3-dev libgtkmm-3.0-dev libwebkit2gtk-4.1-dev

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Vell twice and runs every test once: the integration tests in the
 # normal build (with the program, benchmarks and fixtures), the unit tests in
-# an ASan + UBSan build. Ends with one summary line: "tests: N passed, N failed".
+# an ASan + UBSan build; then runs each fuzz target for a few seconds
+# (scripts/fuzz.sh). Ends with one summary line: "tests: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -35,6 +36,15 @@ echo "== unit tests under ASan + UBSan =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -L unit --output-on-failure -j"$jobs" 2>&1 | tee build-asan/ctest.log
 count build-asan/ctest.log
+echo "== fuzz targets, a few seconds each =="
+bash scripts/fuzz.sh 3 2>&1 | tee build/fuzz.log
+line=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' build/fuzz.log | tail -n 1)
+if [[ -z "$line" ]]; then
+  failed=$((failed + 1))
+else
+  passed=$((passed + $(sed -E 's/fuzz: ([0-9]+) passed.*/\1/' <<<"$line")))
+  failed=$((failed + $(sed -E 's/.*passed, ([0-9]+) failed/\1/' <<<"$line")))
+fi
 
 echo
 echo "tests: $passed passed, $failed failed"

@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 namespace vell::app {
@@ -11,10 +12,10 @@ namespace {
 
 const nlohmann::json& deploymentDictionary() {
     static const nlohmann::json dictionary = [] {
-        std::ifstream in(Config::deploymentFile());
+        std::ifstream in(Config::deploymentFile(), std::ios::binary);
         if (!in) return nlohmann::json::object();
-        auto parsed = nlohmann::json::parse(in, nullptr, /*allow_exceptions=*/false);
-        return parsed.is_object() ? parsed : nlohmann::json::object();
+        std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        return Config::dictionary(content);
     }();
     return dictionary;
 }
@@ -27,6 +28,11 @@ std::filesystem::path Config::deploymentFile() {
     auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return "share/vell/info.json";
     return exe.parent_path().parent_path() / "share" / "vell" / "info.json";
+}
+
+nlohmann::json Config::dictionary(std::string_view content) {
+    auto parsed = nlohmann::json::parse(content, nullptr, /*allow_exceptions=*/false);
+    return parsed.is_object() ? parsed : nlohmann::json::object();
 }
 
 std::string Config::lookup(const nlohmann::json& dictionary, std::string_view key, std::string_view fallback) {

@@ -21,6 +21,10 @@ public:
     // non-empty string (one space counts as set), otherwise `fallback`.
     static std::string info(std::string_view key, std::string_view fallback);
 
+    // The dictionary a deployment file's content holds: an empty one for
+    // anything but a JSON object.
+    static nlohmann::json dictionary(std::string_view content);
+
     // The same rule over a given dictionary.
     static std::string lookup(const nlohmann::json& dictionary, std::string_view key, std::string_view fallback);
 

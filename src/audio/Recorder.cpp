@@ -93,6 +93,8 @@ std::optional<float> Recorder::averagePower() const {
     return capture_->averagePower();
 }
 
+bool Recorder::interrupted() const { return capture_ && capture_->lost(); }
+
 Recorder::Authorisation Recorder::authorisation() { return input_->authorisation(); }
 
 std::optional<std::string> Recorder::deviceName() { return input_->defaultDeviceName(); }

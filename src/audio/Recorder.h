@@ -21,6 +21,7 @@ public:
     std::optional<std::filesystem::path> stop(double minimumDuration) override;
     Task<bool> requestPermission() override;
     std::optional<float> averagePower() const override;
+    bool interrupted() const override;
     Authorisation authorisation() override;
     std::optional<std::string> deviceName() override;
 

@@ -26,6 +26,9 @@ public:
     virtual Task<bool> requestPermission() = 0;
     // Average power of the take in progress in dBFS; absent when not recording.
     virtual std::optional<float> averagePower() const = 0;
+    // True when the take in progress can capture nothing more (the microphone
+    // or the sound server went away); stop() still ends it.
+    virtual bool interrupted() const { return false; }
     virtual Authorisation authorisation() = 0;
     virtual std::optional<std::string> deviceName() = 0;
 

@@ -26,6 +26,7 @@ constexpr const char* signInFirst = "Sign in first — it's in the checklist abo
 constexpr const char* noMicrophone = "No microphone found on this Mac. Connect one — AirPods work.";
 constexpr const char* microphoneOff = "Microphone access is off — turn it on in System Settings › Privacy & Security.";
 constexpr const char* couldNotStart = "Could not start the microphone.";
+constexpr const char* microphoneLost = "The microphone stopped — try again.";
 constexpr const char* didntCatch = "Didn't catch anything — was the microphone close enough?";
 constexpr const char* copiedPressPaste = "Copied — press ⌘V to paste. Grant Accessibility and this becomes automatic.";
 constexpr const char* fillNeedsAccessibility = "Fill needs Accessibility — grant it in the checklist above.";
@@ -192,6 +193,7 @@ Task<> DictationController::startRecording(Self /*alive until the flow ends*/, M
 }
 
 void DictationController::meterTick() {
+    if (services_.recorder.interrupted()) return endInterruptedTake();
     double level = 0.0;
     if (auto power = services_.recorder.averagePower()) {
         level = std::min((static_cast<double>(*power) + 50.0) / 50.0, 1.0);
@@ -199,6 +201,16 @@ void DictationController::meterTick() {
     }
     micLevel_.set(level);
     elapsed_.set(elapsed_.get() + meterPeriod);
+}
+
+void DictationController::endInterruptedTake() {
+    // What was captured before the loss is not sent: the take is dropped whole.
+    meter_.cancel();
+    meter_ = {};
+    micLevel_.set(0.0);
+    audio::Recording::discard(services_.recorder.stop(0));
+    phase_.set(Phase::idle());
+    report(microphoneLost);
 }
 
 void DictationController::finish() {

@@ -216,6 +216,7 @@ private:
 
     Task<> startRecording(Self self, Mode mode);
     void meterTick();
+    void endInterruptedTake();
     Task<> transcribe(Self self, std::filesystem::path file, Mode mode);
     void deliver(const std::string& text);
     Task<> fill(Self self, std::string text);

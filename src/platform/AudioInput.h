@@ -35,6 +35,9 @@ public:
         virtual float averagePower() const = 0;
         // Stops capturing and completes the file so that it is playable.
         virtual void finish() = 0;
+        // True once the source stopped delivering before finish() (the sound
+        // server or the device went away); nothing more will be captured.
+        virtual bool lost() const { return false; }
     };
 
     virtual ~AudioInput() = default;

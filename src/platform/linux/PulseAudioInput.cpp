@@ -216,6 +216,7 @@ public:
         return static_cast<double>(take_->samples.load()) / PulseAudioInput::sampleRate;
     }
     float averagePower() const override { return take_->level.load(); }
+    bool lost() const override { return take_->lost.load(); }
 
     void finish() override {
         if (finished_) return;
@@ -246,6 +247,7 @@ private:
                 const bool read =
                     pa_simple_read(stream.get(), chunk.data(), chunk.size() * sizeof(std::int16_t), &error) >= 0;
                 std::lock_guard lock(mutex);
+                if (!read) lost = !stopping;
                 if (!read || stopping) break;
                 writer->write(chunk.data(), chunk.size());
                 level = meter.add(chunk.data(), chunk.size());
@@ -260,6 +262,7 @@ private:
         std::unique_ptr<AacFileWriter> writer;
         std::atomic<std::uint64_t> samples{0};
         std::atomic<float> level{silenceLevel};
+        std::atomic<bool> lost{false};  // the sound server went away mid-take
         std::mutex mutex;  // the writer, stopping and done
         std::condition_variable ended;
         bool stopping = false;

@@ -1,5 +1,7 @@
 #include "platform/linux/WebKitWebView.h"
 
+#include "platform/linux/ScriptEnvelope.h"
+
 #include <glib/gstdio.h>
 
 #include <string>
@@ -143,6 +145,7 @@ WebKitWebView::WebKitWebView(Options options) : cancellable_(g_cancellable_new()
     g_signal_connect(view_.get(), "create", G_CALLBACK(onCreate), this);
     g_signal_connect(view_.get(), "permission-request", G_CALLBACK(onPermissionRequest), this);
     g_signal_connect(view_.get(), "load-changed", G_CALLBACK(onLoadChanged), this);
+    g_signal_connect(view_.get(), "web-process-terminated", G_CALLBACK(onWebProcessTerminated), this);
 }
 
 WebKitWebView::~WebKitWebView() {
@@ -193,6 +196,11 @@ void WebKitWebView::onLoadChanged(::WebKitWebView*, WebKitLoadEvent event, gpoin
         g_source_remove(self->loadTimeout_);
         self->loadTimeout_ = 0;
     }
+}
+
+void WebKitWebView::onWebProcessTerminated(::WebKitWebView* view, WebKitWebProcessTerminationReason reason, gpointer) {
+    // Left alone, the view would stay blank with nothing to answer the bridge.
+    if (reason != WEBKIT_WEB_PROCESS_TERMINATED_BY_API && webkit_web_view_get_uri(view)) webkit_web_view_reload(view);
 }
 
 gboolean WebKitWebView::onLoadTimeout(gpointer data) {
@@ -333,19 +341,9 @@ void WebKitWebView::onScriptMessage(WebKitUserContentManager*, WebKitJavascriptR
     G_GNUC_BEGIN_IGNORE_DEPRECATIONS
     JSCValue* value = webkit_javascript_result_get_js_value(result);
     G_GNUC_END_IGNORE_DEPRECATIONS
-    // {url, mainFrame, body} from the isolated relay; body is the page's JSON text.
     ScriptResult envelope = toJson(value);
-    if (!envelope || !envelope->is_object()) return;
-    auto url = envelope->find("url");
-    auto mainFrame = envelope->find("mainFrame");
-    auto body = envelope->find("body");
-    if (url == envelope->end() || !url->is_string() || mainFrame == envelope->end() || !mainFrame->is_boolean() ||
-        body == envelope->end() || !body->is_string())
-        return;
-    json parsed = json::parse(body->get<std::string>(), nullptr, false);
-    if (parsed.is_discarded()) return;
-    delegate->didReceiveScriptMessage(
-        {handler->name, mainFrame->get<bool>(), nonEmpty(url->get<std::string>().c_str()), parsed});
+    if (!envelope) return;
+    if (auto message = readScriptEnvelope(handler->name, *envelope)) delegate->didReceiveScriptMessage(*message);
 }
 
 }  // namespace vell::platform

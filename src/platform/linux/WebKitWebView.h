@@ -16,6 +16,10 @@
 // if it let it go, again with the answer (frame known).
 // FIXME: a navigation to another site that the person did not start sends its
 // request from the panel before the answer shows which frame it was for.
+//
+// A web process that ends unexpectedly (crashed, killed, out of memory) is
+// replaced at once: the page it showed is loaded again, so the bridge answers
+// after a short gap rather than never.
 
 #include <gio/gio.h>
 #include <webkit2/webkit2.h>
@@ -75,6 +79,7 @@ private:
     static gboolean onPermissionRequest(::WebKitWebView*, WebKitPermissionRequest*, gpointer self);
     static void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult*, gpointer handler);
     static void onLoadChanged(::WebKitWebView*, WebKitLoadEvent event, gpointer self);
+    static void onWebProcessTerminated(::WebKitWebView*, WebKitWebProcessTerminationReason reason, gpointer self);
     static gboolean onLoadTimeout(gpointer self);
 
     Ref<WebKitWebsiteDataManager> dataManager_;

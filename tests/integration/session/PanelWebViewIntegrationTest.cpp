@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -394,6 +395,30 @@ TEST_F(PanelWebViewIntegration, StoredSessionSurvivesARestart) {
     auto cookie = requests.back().headers.find("Cookie");
     ASSERT_NE(cookie, requests.back().headers.end());
     EXPECT_NE(cookie->second.find("sid=7"), std::string::npos);
+}
+
+TEST_F(PanelWebViewIntegration, AKilledWebProcessIsReplacedWithThePageLoadedAgainAndTheBridgeAnswers) {
+    open(tokenBridge);
+    auto webProcesses = [] {
+        std::vector<int> pids;
+        for (const auto& child : test::childProcesses())
+            if (child.name.starts_with("WebKitWebProces")) pids.push_back(child.pid);
+        return pids;
+    };
+    const auto before = webProcesses();
+    ASSERT_EQ(before.size(), 1u);
+    const auto loads = server.requests().size();
+    ASSERT_EQ(::kill(before[0], SIGKILL), 0);
+
+    ASSERT_TRUE(loop.runUntil(
+        [&] {
+            auto now = webProcesses();
+            return now.size() == 1 && now[0] != before[0] && server.requests().size() > loads;
+        },
+        patience));
+    waitForPage(server.baseURL() + "/app");
+    auto token = panel->bridgeToken(1);
+    EXPECT_EQ(finish(token), "tok-123");
 }
 
 }  // namespace
