@@ -29,8 +29,8 @@ count() {  # adds the counts of a ctest log to the totals
   passed=$((passed + total - bad)); failed=$((failed + bad))
 }
 
-echo "== integration tests (normal build) =="
-ctest --test-dir build -L integration --output-on-failure -j"$jobs" 2>&1 | tee build/ctest.log
+echo "== integration, packaging and link-fuzz tests (normal build) =="
+ctest --test-dir build -LE unit --output-on-failure -j"$jobs" 2>&1 | tee build/ctest.log
 count build/ctest.log
 echo "== unit tests under ASan + UBSan =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
