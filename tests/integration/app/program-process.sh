@@ -99,8 +99,9 @@ selftest() {  # ENVIRONMENT...: the report in $work/selftest.txt, the status in 
   selftest_status=$?
 }
 reports() { [[ "$(cat "$work/selftest.txt")" == *"$1"* ]] || { cat "$work/selftest.txt"; return 1; }; }
-selftest XDG_DATA_HOME="$work/fresh"
-base="http://127.0.0.1:$port"
+# Without a deployment file: the built-in defaults.
+selftest -u VELL_INFO_FILE XDG_DATA_HOME="$work/fresh"
+base="http://127.0.0.1:8765"
 check "the self test prints its whole report" diff - "$work/selftest.txt" <<EOF
 Vell for Linux — self test
 
@@ -124,7 +125,7 @@ check "a deployment without anon key fails its check" reports \
   $'FAIL  Supabase anon key is baked in  — sign-in and token refresh will fail\n'
 check "one failure is summed up and exits 1" test "$(tail -1 "$work/selftest.txt") $selftest_status" = "1 check(s) failed. 1"
 mkdir -p "$work/nameless/Vell" && echo '{}' >"$work/nameless/Vell/session.json"
-selftest XDG_DATA_HOME="$work/nameless"
+selftest -u VELL_INFO_FILE XDG_DATA_HOME="$work/nameless"
 check "a sign-in without address is reported as such and still passes" reports \
   "      signed in as: (unknown address)
       token: held by the panel's web session — verify live with vell://debug/token (needs the debug flag file)"
