@@ -256,7 +256,8 @@ TEST_F(PanelWindowTest, NeverTakesTheFrontFromTheFormAndHidesOnPressesElsewhere)
 
     panel.ask("insert pasted from the panel");
     EXPECT_TRUE(waitFor([&] {
-        for (const auto& [name, value] : form.values().items())
+        const auto values = form.values();
+        for (const auto& [name, value] : values.items())
             if (value == "pasted from the panel") return true;
         return false;
     }));
