@@ -116,6 +116,14 @@ Task<> PanelWebView::handOver(std::weak_ptr<PanelWebView> self, std::string acce
     }
 }
 
+Task<std::optional<std::string>> PanelWebView::evalForDebug(std::string script) {
+    auto result = co_await untilCalled<WebView::ScriptResult>(loop_, [&](Resolver<WebView::ScriptResult> answer) {
+        view_->evaluateJavaScript(script, [answer](WebView::ScriptResult value) { answer(std::move(value)); });
+    });
+    if (result && result->is_string()) co_return result->get<std::string>();
+    co_return std::nullopt;
+}
+
 void PanelWebView::clear() {
     // The page that holds the session goes first, so it cannot write its
     // session back while the data is being erased; the start page follows

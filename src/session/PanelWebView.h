@@ -73,6 +73,8 @@ public:
     Task<std::optional<std::string>> bridgeEmail();
     // Hands a session to the page: up to 8 attempts, 0.9 s apart, in the background.
     void adopt(std::string accessToken, std::string refreshToken, std::optional<double> expiresAt) override;
+    // A plain script's value when it is a string (empty included); the debug report's page probe.
+    Task<std::optional<std::string>> evalForDebug(std::string script);
     // Leaves the page at once, erases all website data, then loads the start page.
     void clear() override;
     Task<std::optional<std::string>> signedInAddress() override;

@@ -9,7 +9,6 @@
 #include <gtk/gtk.h>
 #include <sys/prctl.h>
 
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -20,22 +19,14 @@
 
 #include "ChildProcesses.h"
 #include "app/Program.h"
-#include "audio/CloudRecogniser.h"
-#include "audio/Recorder.h"
 #include "dictation/DictationController.h"
 #include "fill/FillEngine.h"
-#include "fill/FillService.h"
-#include "fill/Paste.h"
 #include "integration/fill/FormProcess.h"
-#include "platform/linux/AtspiAccessibility.h"
 #include "platform/linux/CurlHttpClient.h"
 #include "platform/linux/GlibMainLoop.h"
 #include "platform/linux/GtkClipboard.h"
-#include "platform/linux/PulseAudioInput.h"
 #include "platform/linux/WebKitWebView.h"
 #include "platform/linux/X11Desktop.h"
-#include "platform/linux/XTestKeyboard.h"
-#include "platform/linux/XdgLoginItem.h"
 #include "session/PanelWebView.h"
 #include "session/SessionStore.h"
 
@@ -61,22 +52,9 @@ fs::path scratchFolder(const std::string& name) {
     return dir;
 }
 
-// Runs a program to its end; true when it succeeded.
-bool runProgram(const std::vector<std::string>& argv) {
-    std::vector<char*> args;
-    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
-    args.push_back(nullptr);
-    GError* error = nullptr;
-    gint status = 0;
-    bool ran = g_spawn_sync(nullptr, args.data(), nullptr, G_SPAWN_SEARCH_PATH, nullptr, nullptr, nullptr, nullptr,
-                            &status, &error);
-    if (error) g_error_free(error);
-    return ran && g_spawn_check_wait_status(status, nullptr);
-}
-
-// Speech of a known sentence by flite, as a WAV file.
+// Speech of a known sentence (no quotes in it) by flite, as a WAV file.
 bool speak(const std::string& sentence, const std::string& wav) {
-    return runProgram({"flite", "-voice", "slt", "-t", sentence, "-o", wav});
+    return std::system(("flite -voice slt -t '" + sentence + "' -o '" + wav + "'").c_str()) == 0;
 }
 
 // vell-service as a child on a free loopback port with a scratch data folder;
@@ -250,20 +228,6 @@ protected:
         return task.get();
     }
 
-    // The service's answer to /api/v1/me with this token (0 without an answer).
-    int meStatus(const std::string& token) {
-        platform::HttpClient::Request request;
-        request.method = "GET";
-        request.url = w->service.base() + "/api/v1/me";
-        request.headers = {{"Authorization", "Bearer " + token}};
-        request.timeoutSeconds = 30;
-        try {
-            return w->http.send(request).status;
-        } catch (const std::exception&) {
-            return 0;
-        }
-    }
-
     // ---- the form ----------------------------------------------------------------------
 
     // The sample form in its own process, made the front application.
@@ -283,21 +247,11 @@ protected:
         return form;
     }
 
-    // Gives the keyboard focus to the process's top-level window: through the
-    // window manager when there is one, directly otherwise.
+    // Gives the keyboard focus to the process's top-level window (this session runs no window manager).
     static void activate(pid_t pid) {
         Display* display = gdk_x11_get_default_xdisplay();
         Window window = findWindow(display, DefaultRootWindow(display), pid);
         ASSERT_NE(window, None) << "no window of the form";
-        XEvent event{};
-        event.xclient.type = ClientMessage;
-        event.xclient.window = window;
-        event.xclient.message_type = XInternAtom(display, "_NET_ACTIVE_WINDOW", False);
-        event.xclient.format = 32;
-        event.xclient.data.l[0] = 2;  // a pager's request: always honoured
-        event.xclient.data.l[1] = CurrentTime;
-        XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask,
-                   &event);
         gdk_x11_display_error_trap_push(gdk_display_get_default());
         XSetInputFocus(display, window, RevertToParent, CurrentTime);
         XSync(display, False);
@@ -379,10 +333,6 @@ protected:
         return played;
     }
 
-    bool waitIdle() {
-        return w->loop.runUntil([&] { return w->controller->phase().isIdle(); }, patience);
-    }
-
     static inline World* world = nullptr;
     static inline fs::path scratch;
     World* w = nullptr;
@@ -401,7 +351,6 @@ TEST_F(EndToEnd, SignInThroughThePageGivesTheStoreTheServicesTokenAndSignOutTake
     auto token = w->store->accessToken();
     std::string accessToken = finish(token);
     EXPECT_EQ(json(accessToken), pageToken());
-    EXPECT_EQ(meStatus(accessToken), 200);
     EXPECT_TRUE(w->store->isSignedIn());
     EXPECT_EQ(w->store->email(), w->service.email);
     w->controller->refreshSetup();
@@ -416,33 +365,12 @@ TEST_F(EndToEnd, SignInThroughThePageGivesTheStoreTheServicesTokenAndSignOutTake
     ASSERT_TRUE(w->loop.runUntil([&] { return after.done(); }, patience));
     EXPECT_THROW(after.get(), session::SessionError);
     EXPECT_FALSE(w->store->isSignedIn());
-
-    signInThroughThePage();  // the next cases need a session
 }
 
-TEST_F(EndToEnd, SpeechIsTranscribedByTheServiceWithThePagesToken) {
-    signInThroughThePage();
-    const fs::path dir = scratchFolder("speech");
-    const std::string wav = dir / "speech.wav", m4a = dir / "speech.m4a";
-    ASSERT_TRUE(speak("please send the report to my office before noon", wav));
-    ASSERT_TRUE(runProgram({"ffmpeg", "-nostdin", "-loglevel", "error", "-y", "-i", wav, "-ac", "1", "-ar", "16000",
-                            "-c:a", "aac", "-b:a", "64k", m4a}));
-
-    auto transcript = w->program.recogniser().transcribe(m4a, "audio/m4a");
-    std::string text;
-    ASSERT_TRUE(w->loop.runUntil([&] { return transcript.done(); }, patience * 2));
-    try {
-        text = transcript.get();
-    } catch (const std::exception& error) {
-        FAIL() << "no transcript: " << error.what();
-    }
-    for (const char* word : {"send", "report", "office"}) EXPECT_NE(text.find(word), std::string::npos) << text;
-}
-
-TEST_F(EndToEnd, DictationFromTheMicrophoneIsTypedIntoTheFrontForm) {
+// The transcript is pasted through the clipboard, which holds the person's copy again afterwards.
+TEST_F(EndToEnd, DictationFromTheMicrophoneIsTypedIntoTheFrontFormAndTheClipboardRestored) {
     signInThroughThePage();
     w->controller->refreshSetup();
-    ASSERT_TRUE(w->controller->setup().signedIn);
     ASSERT_TRUE(w->controller->setup().micDevice) << "no microphone in the headless session";
     const fs::path dir = scratchFolder("dictation");
     const std::string wav = dir / "speech.wav";
@@ -450,6 +378,8 @@ TEST_F(EndToEnd, DictationFromTheMicrophoneIsTypedIntoTheFrontForm) {
     auto form = startForm();
     const json before = form->values();
     ASSERT_TRUE(before.is_object());
+    w->clipboard.setText("what the person had copied");
+    ASSERT_EQ(clipboardText(), "what the person had copied");
 
     const std::size_t earlier = w->controller->history().size();
     w->controller->begin(DictationController::Mode::dictate);
@@ -477,6 +407,14 @@ TEST_F(EndToEnd, DictationFromTheMicrophoneIsTypedIntoTheFrontForm) {
         },
         after))
         << after.dump() << " lacks " << newest.text;
+    std::optional<std::string> restored;
+    EXPECT_TRUE(w->loop.runUntil(
+        [&] {
+            restored = clipboardText();
+            return restored == "what the person had copied";
+        },
+        patience))
+        << "the clipboard holds " << restored.value_or("nothing");
 }
 
 TEST_F(EndToEnd, ANoteFromThePageFillsTheFrontFormAndUndoPutsTheOriginalsBack) {
@@ -501,7 +439,6 @@ TEST_F(EndToEnd, ANoteFromThePageFillsTheFrontFormAndUndoPutsTheOriginalsBack) {
     EXPECT_TRUE(formValuesBecome(
         *form, [](const json& v) { return v["name"] == "Ada Lovelace"; }, after))
         << after.dump();
-    EXPECT_EQ(after["name"], "Ada Lovelace");
     EXPECT_EQ(after["email"], "ada@example.com");
     EXPECT_EQ(after["phone"], "555 0100");
     EXPECT_EQ(after["password"], before["password"]) << "a secure field is never written";
@@ -510,7 +447,6 @@ TEST_F(EndToEnd, ANoteFromThePageFillsTheFrontFormAndUndoPutsTheOriginalsBack) {
     EXPECT_EQ(newest.text, "Contact");
     EXPECT_EQ(newest.mode, DictationController::Mode::fill);
     ASSERT_TRUE(newest.fill.has_value());
-    EXPECT_GE(newest.fill->outcomes.size(), 3u);
     for (const auto& outcome : newest.fill->outcomes) EXPECT_TRUE(outcome.ok) << outcome.label;
 
     w->controller->undoLastFill();
@@ -518,44 +454,6 @@ TEST_F(EndToEnd, ANoteFromThePageFillsTheFrontFormAndUndoPutsTheOriginalsBack) {
     EXPECT_TRUE(formValuesBecome(
         *form, [&](const json& v) { return v == before; }, undone))
         << undone.dump() << " instead of " << before.dump();
-}
-
-TEST_F(EndToEnd, InsertPastesIntoTheFocusedEntryAndPutsTheClipboardBack) {
-    signInThroughThePage();
-    auto form = startForm();
-    const json before = form->values();
-    ASSERT_TRUE(before.is_object());
-    w->clipboard.setText("what the person had copied");
-    ASSERT_EQ(clipboardText(), "what the person had copied");
-
-    w->controller->insertText("  Hello from Vell  \n");
-    json after;
-    ASSERT_TRUE(formValuesBecome(
-        *form,
-        [&](const json& v) {
-            for (auto& [name, value] : v.items())
-                if (value != before[name]) return true;
-            return false;
-        },
-        after))
-        << "nothing was pasted; problem: " << w->controller->problem().value_or("none");
-    int changed = 0;
-    for (auto& [name, value] : after.items()) {
-        if (value == before[name]) continue;
-        ++changed;
-        EXPECT_EQ(value, "Hello from Vell") << name;
-    }
-    EXPECT_EQ(changed, 1) << after.dump();
-
-    std::optional<std::string> restored;
-    EXPECT_TRUE(w->loop.runUntil(
-        [&] {
-            restored = clipboardText();
-            return restored == "what the person had copied";
-        },
-        patience))
-        << "the clipboard holds " << restored.value_or("nothing");
-    EXPECT_TRUE(waitIdle());
 }
 
 }  // namespace

@@ -45,33 +45,6 @@ struct TrayItemTest : ::testing::Test {
         g_variant_unref(value);
         return text;
     }
-    // The labels of the menu's items as the host reads them when it opens the
-    // menu ("-" for a separator), with each item's id.
-    std::vector<std::pair<int, std::string>> openMenu(const TrayStatusItem& item) {
-        const std::string menu = stringProperty(item, "Menu");
-        GVariant* shown =
-            probe.call(item.busName(), menu, "com.canonical.dbusmenu", "AboutToShow", g_variant_new("(i)", 0));
-        if (shown) g_variant_unref(shown);
-        GVariant* layout = probe.call(item.busName(), menu, "com.canonical.dbusmenu", "GetLayout",
-                                      g_variant_new("(ii@as)", 0, -1, g_variant_new_strv(nullptr, 0)));
-        std::vector<std::pair<int, std::string>> items;
-        if (!layout) return items;
-        g_autoptr(GVariant) root = g_variant_get_child_value(layout, 1);
-        g_autoptr(GVariant) children = g_variant_get_child_value(root, 2);
-        for (gsize i = 0; i < g_variant_n_children(children); ++i) {
-            g_autoptr(GVariant) boxed = g_variant_get_child_value(children, i);
-            g_autoptr(GVariant) child = g_variant_get_variant(boxed);
-            g_autoptr(GVariant) properties = g_variant_get_child_value(child, 1);
-            gint32 id = 0;
-            const gchar *label = "", *type = "";
-            g_variant_get_child(child, 0, "i", &id);
-            g_variant_lookup(properties, "label", "&s", &label);
-            g_variant_lookup(properties, "type", "&s", &type);
-            items.emplace_back(id, std::string(type) == "separator" ? "-" : label);
-        }
-        g_variant_unref(layout);
-        return items;
-    }
     std::vector<std::string> signals;
     void listenForSignals() {
         g_dbus_connection_signal_subscribe(
@@ -144,51 +117,29 @@ TEST_F(TrayItemTest, RegistersWithTheWatcherAndPublishesEveryChange) {
     EXPECT_FALSE(nameHasOwner(name)) << "the host sees the item go";
 }
 
-TEST_F(TrayItemTest, ActivateIsThePrimaryClickAndTheMenuIsBuiltWhenItOpens) {
+// The menu a host reads over dbusmenu as it opens is checked on the program
+// as a process; here the item's own calls.
+TEST_F(TrayItemTest, ActivateIsThePrimaryClickAndContextMenuBuildsTheMenuNow) {
     StatusNotifierWatcherHost watcher;
     TrayStatusItem item;
-    int clicks = 0;
-    bool signedIn = false;
-    std::string chosen, builtFor;
+    int clicks = 0, builds = 0;
     item.setOnPrimaryClick([&] { ++clicks; });
     item.setMenuProvider([&] {
-        const std::string account = signedIn ? "Sign out" : "Sign in\u2026";
-        builtFor = account;
-        return StatusItem::Menu{{"Open panel", [&] { chosen = "panel"; }},
-                                StatusItem::MenuItem::separator(),
-                                {account, [&, account] { chosen = account; }}};
+        ++builds;
+        return StatusItem::Menu{{"Open panel", [] {}}};
     });
     ASSERT_TRUE(loop.runUntil([&] { return item.isShown(); }, 10));
-
-    GVariant* reply =
-        probe.call(item.busName(), "/StatusNotifierItem", itemInterface, "Activate", g_variant_new("(ii)", 0, 0));
-    ASSERT_NE(reply, nullptr);
-    g_variant_unref(reply);
+    auto call = [&](const char* method) {
+        GVariant* reply =
+            probe.call(item.busName(), "/StatusNotifierItem", itemInterface, method, g_variant_new("(ii)", 0, 0));
+        if (reply) g_variant_unref(reply);
+        return reply != nullptr;
+    };
+    ASSERT_TRUE(call("Activate"));
     EXPECT_EQ(clicks, 1);
-
-    auto menu = openMenu(item);
-    ASSERT_EQ(menu.size(), 3u);
-    EXPECT_EQ(menu[0].second, "Open panel");
-    EXPECT_EQ(menu[1].second, "-");
-    EXPECT_EQ(menu[2].second, "Sign in\u2026");
-    signedIn = true;
-    menu = openMenu(item);
-    ASSERT_EQ(menu.size(), 3u);
-    EXPECT_EQ(menu[2].second, "Sign out");
-
-    reply = probe.call(item.busName(), stringProperty(item, "Menu"), "com.canonical.dbusmenu", "Event",
-                       g_variant_new("(isvu)", menu[2].first, "clicked", g_variant_new_int32(0), 0u));
-    if (reply) g_variant_unref(reply);
-    EXPECT_TRUE(loop.runUntil([&] { return !chosen.empty(); }, 5));
-    EXPECT_EQ(chosen, "Sign out");
-
-    // A host that asks the item to show its own menu gets one built now.
-    signedIn = false;
-    reply =
-        probe.call(item.busName(), "/StatusNotifierItem", itemInterface, "ContextMenu", g_variant_new("(ii)", 0, 0));
-    ASSERT_NE(reply, nullptr);
-    g_variant_unref(reply);
-    EXPECT_EQ(builtFor, "Sign in\u2026");
+    const int built = builds;
+    ASSERT_TRUE(call("ContextMenu"));
+    EXPECT_GT(builds, built);
 }
 
 TEST_F(TrayItemTest, WithoutAWatcherTheIconIsEmbeddedAndMovesToAWatcherThatAppears) {

@@ -2,7 +2,7 @@
 // recording doubles, run in its own process so that a test can read and press
 // its widgets over AT-SPI and click it with the real pointer. It prints
 // "ready" and answers one line per command on standard input:
-//   show | hide | visible | frame | xid | phase | problem | starts | redraws
+//   show | hide | visible | frame | xid | phase | problem
 //   front (the process id the desktop calls front) | webtext | insert TEXT
 //   state signed-out|complete|recording|fill-result|problem
 // A text entry stands in for the web view; insertions go through the real
@@ -115,8 +115,6 @@ struct Fixture {
             return phase.isIdle() ? "idle" : phase.isRecording() ? "recording" : "busy";
         }
         if (command == "problem") return controller->problem().value_or("none");
-        if (command == "starts") return std::to_string(recorder.starts);
-        if (command == "redraws") return std::to_string(gtkPanel->redraws());
         if (command == "front") {
             auto front = x11Desktop.frontApplication();
             return front ? std::to_string(front->processId()) : "none";

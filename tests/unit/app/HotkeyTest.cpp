@@ -66,14 +66,6 @@ TEST_F(HotkeyTest, ASecondRegisterReplacesTheFirstAndStartsWithNoHold) {
     EXPECT_EQ(log, "DDU");
 }
 
-TEST_F(HotkeyTest, TakenCombinationFailsAndNothingRuns) {
-    grab.taken = true;
-    EXPECT_FALSE(registerSpace());
-    play("du");
-    loop.runUntilIdle();
-    EXPECT_EQ(log, "");
-}
-
 // Events already posted when the registration ends run no action.
 TEST_F(HotkeyTest, NothingRunsAfterUnregisterOrDrop) {
     for (bool drop : {false, true}) {
@@ -89,15 +81,6 @@ TEST_F(HotkeyTest, NothingRunsAfterUnregisterOrDrop) {
         loop.runUntilIdle();
         EXPECT_EQ(log, "") << (drop ? "dropped" : "unregistered");
     }
-}
-
-TEST_F(HotkeyTest, TheActionHeldWhenThePostedWorkRunsIsTheOneThatRuns) {
-    ASSERT_TRUE(registerSpace());
-    play("du");
-    hotkey->onDown = [this] { log += "d2"; };
-    hotkey->onUp = [this] { log += "u2"; };
-    loop.runUntilIdle();
-    EXPECT_EQ(log, "d2u2");
 }
 
 TEST_F(HotkeyTest, AnActionMayDropTheHotkey) {
