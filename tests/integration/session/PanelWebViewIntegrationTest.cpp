@@ -407,13 +407,13 @@ TEST_F(PanelWebViewIntegration, AKilledWebProcessIsReplacedWithThePageLoadedAgai
     };
     const auto before = webProcesses();
     ASSERT_EQ(before.size(), 1u);
-    const auto loads = server.requests().size();
+    const auto loads = server.received().size();
     ASSERT_EQ(::kill(before[0], SIGKILL), 0);
 
     ASSERT_TRUE(loop.runUntil(
         [&] {
             auto now = webProcesses();
-            return now.size() == 1 && now[0] != before[0] && server.requests().size() > loads;
+            return now.size() == 1 && now[0] != before[0] && server.received().size() > loads;
         },
         patience));
     waitForPage(server.baseURL() + "/app");
