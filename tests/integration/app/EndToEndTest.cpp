@@ -18,6 +18,7 @@
 #include <string>
 
 #include "ChildProcesses.h"
+#include "LoopbackServer.h"
 #include "app/Program.h"
 #include "dictation/DictationController.h"
 #include "fill/FillEngine.h"

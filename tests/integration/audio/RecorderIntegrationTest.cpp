@@ -154,9 +154,9 @@ TEST_F(RecorderIntegrationTest, VirtualMicrophoneIsNamedAndAuthorised) {
     EXPECT_EQ(recorder.deviceName(), "Vell-Virtual-Microphone");
     // The name follows the server's default source, from its change events.
     ASSERT_EQ(std::system("pactl set-default-source vell_mic_sink.monitor"), 0);
-    EXPECT_TRUE(waitFor([&] { return !recorder.deviceName(); }));
+    EXPECT_TRUE(vell::test::waitUntil([&] { return !recorder.deviceName(); }));
     ASSERT_EQ(std::system("pactl set-default-source vell_mic"), 0);
-    EXPECT_TRUE(waitFor([&] { return recorder.deviceName() == "Vell-Virtual-Microphone"; }));
+    EXPECT_TRUE(vell::test::waitUntil([&] { return recorder.deviceName() == "Vell-Virtual-Microphone"; }));
     EXPECT_EQ(recorder.authorisation(), AudioInput::Authorisation::authorised);
     auto permission = recorder.requestPermission();
     ASSERT_TRUE(permission.done());
@@ -172,7 +172,7 @@ TEST_F(RecorderIntegrationTest, StoppingATakeOnAHungSoundServerReturns) {
     WatchedInput input;
     Recorder recorder(input);
     recorder.start();
-    ASSERT_TRUE(waitFor([&] { return input.latest->duration() >= 0.3; }));
+    ASSERT_TRUE(vell::test::waitUntil([&] { return input.latest->duration() >= 0.3; }));
     ::kill(server, SIGSTOP);
     ::usleep(200'000);  // the server's buffered audio is read up
     const auto file = recorder.stop(0.25);
