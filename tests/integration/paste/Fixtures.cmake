@@ -16,4 +16,6 @@ function(vell_paste_scene target)
     VELL_PASTE_ENTRY_WINDOW="$<TARGET_FILE:vell_paste_entry_window>"
     VELL_PASTE_CLIPBOARD_TOOL="$<TARGET_FILE:vell_paste_clipboard_tool>")
   add_dependencies(${target} vell_paste_entry_window vell_paste_clipboard_tool)
+  # The scene starts its fixtures through the tests' one process helper.
+  target_include_directories(${target} PRIVATE ${PROJECT_SOURCE_DIR}/tests/support)
 endfunction()
