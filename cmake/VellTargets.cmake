@@ -11,13 +11,17 @@ function(vell_library name)
   target_link_libraries(${name} PUBLIC ${ARG_LIBS} PRIVATE vell_warnings)
 endfunction()
 
-# vell_unit_test(NAME SOURCES ... LIBS ...): logic on the fake platform; each
-# test case is its own CTest test, labelled "unit".
+# vell_unit_test(NAME SOURCES ... LIBS ... [ENVIRONMENT VAR=VALUE]): logic on the
+# fake platform; each test case is its own CTest test, labelled "unit".
 function(vell_unit_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
+  cmake_parse_arguments(ARG "" "ENVIRONMENT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE vell_test_support ${ARG_LIBS} GTest::gtest GTest::gmock GTest::gtest_main vell_warnings)
-  gtest_discover_tests(${name} TEST_PREFIX "${name}." PROPERTIES LABELS unit TIMEOUT 60 DISCOVERY_TIMEOUT 60)
+  set(environment "")
+  if(ARG_ENVIRONMENT)
+    set(environment ENVIRONMENT "${ARG_ENVIRONMENT}")
+  endif()
+  gtest_discover_tests(${name} TEST_PREFIX "${name}." PROPERTIES LABELS unit TIMEOUT 60 DISCOVERY_TIMEOUT 60 ${environment})
   add_dependencies(unit_tests ${name})
 endfunction()
 
