@@ -21,7 +21,7 @@ function(vell_unit_test name)
   if(DEFINED ARG_ENVIRONMENT)
     set(environment ENVIRONMENT "${ARG_ENVIRONMENT}")
   endif()
-  gtest_discover_tests(${name} TEST_PREFIX "${name}." PROPERTIES LABELS unit TIMEOUT 60 DISCOVERY_TIMEOUT 60 ${environment})
+  gtest_discover_tests(${name} TEST_PREFIX "${name}." PROPERTIES LABELS unit TIMEOUT 60 ${environment} DISCOVERY_TIMEOUT 60)
   add_dependencies(unit_tests ${name})
 endfunction()
 
