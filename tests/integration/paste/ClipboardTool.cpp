@@ -179,22 +179,28 @@ int ownSlowly(double busy, double delay) {
     }
 }
 
+// Reads the TYPE=FILE arguments from `first` on into `offers`; false on a bad one.
+bool readOffers(int argc, char** argv, int first) {
+    for (int i = first; i < argc; ++i) {
+        const std::string offer = argv[i];
+        const auto equals = offer.rfind('=');
+        gchar* bytes = nullptr;
+        gsize length = 0;
+        if (equals == std::string::npos ||
+            !g_file_get_contents(offer.substr(equals + 1).c_str(), &bytes, &length, nullptr))
+            return false;
+        offers.push_back({offer.substr(0, equals), std::string(bytes, length)});
+        g_free(bytes);
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc > 5 && std::string(argv[1]) == "own-slow") {
         readyPath = argv[2];
-        for (int i = 5; i < argc; ++i) {
-            const std::string offer = argv[i];
-            const auto equals = offer.rfind('=');
-            gchar* bytes = nullptr;
-            gsize length = 0;
-            if (equals == std::string::npos ||
-                !g_file_get_contents(offer.substr(equals + 1).c_str(), &bytes, &length, nullptr))
-                return 2;
-            offers.push_back({offer.substr(0, equals), std::string(bytes, length)});
-            g_free(bytes);
-        }
+        if (!readOffers(argc, argv, 5)) return 2;
         return ownSlowly(std::atof(argv[3]), std::atof(argv[4]));
     }
     gdk_set_allowed_backends("x11");
@@ -202,17 +208,7 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "own" && argc > 3) {
         readyPath = argv[2];
-        for (int i = 3; i < argc; ++i) {
-            const std::string offer = argv[i];
-            const auto equals = offer.rfind('=');
-            gchar* bytes = nullptr;
-            gsize length = 0;
-            if (equals == std::string::npos ||
-                !g_file_get_contents(offer.substr(equals + 1).c_str(), &bytes, &length, nullptr))
-                return 2;
-            offers.push_back({offer.substr(0, equals), std::string(bytes, length)});
-            g_free(bytes);
-        }
+        if (!readOffers(argc, argv, 3)) return 2;
         own(nullptr);
         g_unix_signal_add(SIGUSR1, own, nullptr);
         g_unix_signal_add(SIGTERM, quit, nullptr);
