@@ -75,7 +75,7 @@ public:
         XISetMask(bits, XI_RawButtonPress);
         XIEventMask mask{XIAllMasterDevices, sizeof bits, bits};
         XISelectEvents(display_, DefaultRootWindow(display_), &mask, 1);
-        XFlush(display_);
+        XSync(display_, False);  // the selection holds once show() returns
         GIOChannel* channel = g_io_channel_unix_new(ConnectionNumber(display_));
         source_ = g_io_add_watch(channel, G_IO_IN, &PressWatch::readable, this);
         g_io_channel_unref(channel);
