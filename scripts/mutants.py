@@ -2,8 +2,10 @@
 """Checks that the unit tests catch deliberate one-line faults.
 
 Applies each fault below to the source alone, rebuilds the test program that
-should notice it, runs that program and puts the file back. A fault is caught
-when the build or the run fails. Prints one line per fault and a total.
+should notice it, runs it through CTest (so integration programs get their
+headless session) and puts the file back. A fault is caught when the build or
+the run fails. Prints one line per fault and a total. Faults are grouped by
+module; add new ones to their module's group.
 
     scripts/mutants.py [BUILD-DIR] [NAME-FILTER]
 """
@@ -13,6 +15,7 @@ import sys
 
 # (name, test program, file, text as written, text with the fault)
 FAULTS = [
+    # dictation
     ("undo refuses unless idle", "dictation_controller_test", "src/dictation/DictationController.cpp",
      "    if (fillFields_.empty()) return;", "    if (fillFields_.empty() || !phase_.get().isIdle()) return;"),
     ("insert refuses unless idle", "dictation_controller_test", "src/dictation/DictationController.cpp",
@@ -43,10 +46,12 @@ FAULTS = [
      "    if (willInsert) willInsert();\n", ""),
     ("empty note title kept", "dictation_controller_test", "src/dictation/DictationController.cpp",
      "title && !title->empty() ? *title", "title ? *title"),
+    # paste
     ("clipboard back sooner", "paste_test", "src/fill/Paste.h", "restoreDelay = 0.35;", "restoreDelay = 0.3;"),
     ("newer clipboard overwritten", "paste_test", "src/fill/Paste.cpp",
      "    if (clipboard.changeCount() != ours) co_return;\n", ""),
     ("one capture retry fewer", "paste_test", "src/fill/Paste.h", "captureAttempts = 3;", "captureAttempts = 2;"),
+    # fill
     ("near text beside a label", "fill_engine_test", "src/fill/FillEngine.cpp",
      "if (!label) field.near = near;", "field.near = near;"),
     ("PIN not secret", "fill_engine_test", "src/fill/FillEngine.cpp", r"aadhaar|\bpin\b|", "aadhaar|"),
@@ -55,17 +60,23 @@ FAULTS = [
     ("fill endpoint path", "fill_service_test", "src/fill/FillService.cpp", '"/api/v1/fill"', '"/api/fill"'),
     ("token glued to its scheme", "fill_service_test", "src/fill/FillService.cpp",
      '"Bearer " + token', '"Bearer" + token'),
+    # audio
     ("old take left behind", "audio_recorder_test", "src/audio/Recorder.cpp", "    discard(previous);\n", ""),
     ("too long not told", "audio_cloud_recogniser_test", "src/audio/CloudRecogniser.cpp",
      "    if (response.status == 413) throw RecogniserError::tooLong();\n", ""),
+    # session
     ("one token attempt fewer", "session_store_test", "src/session/SessionStore.h",
      "accessTokenAttempts = 4;", "accessTokenAttempts = 3;"),
     ("hand-over pause shorter", "session_panel_web_view_test", "src/session/PanelWebView.h",
      "adoptPause = 0.9;", "adoptPause = 0.8;"),
     ("empty host accepted", "session_panel_web_view_test", "src/session/WebAddress.cpp",
      "    if (hostPart.empty()) return std::nullopt;\n", ""),
+    # app
     ("empty setting used", "app_config_test", "src/app/Config.cpp",
      " && !it->get_ref<const std::string&>().empty()", ""),
+    # panel
+    # platform
+    # service
     ("e-mail token not read as email", "service_field_mapper_test", "service/FieldMapper.cpp",
      '            if (lowered == "e-mail") lowered = "email";\n', ""),
 ]
@@ -82,11 +93,13 @@ def run(build, fault):
         built = subprocess.run(["cmake", "--build", build, "--target", program], capture_output=True)
         if built.returncode != 0:
             return "caught (build)"
-        binary = next(pathlib.Path(build).rglob(program))
         try:
-            ran = subprocess.run([str(binary), "--gtest_brief=1"], capture_output=True, timeout=300)
+            ran = subprocess.run(["ctest", "--test-dir", build, "-R", f"^{program}([.]|$)", "-j2", "--timeout", "300"],
+                                 capture_output=True, timeout=900)
         except subprocess.TimeoutExpired:
             return "caught (hang)"
+        if b"No tests were found" in ran.stdout:
+            return "no such test"
         return "caught" if ran.returncode != 0 else "MISSED"
     finally:
         source.write_text(original)
@@ -101,7 +114,7 @@ def main():
             continue
         verdict = run(build, fault)
         print(f"{verdict:16} {fault[0]}  [{fault[1]}]", flush=True)
-        if verdict != "absent":
+        if verdict not in ("absent", "no such test"):
             tried += 1
             caught += verdict.startswith("caught")
     print(f"caught {caught} of {tried}")
