@@ -79,6 +79,21 @@ FAULTS = [
     # service
     ("e-mail token not read as email", "service_field_mapper_test", "service/FieldMapper.cpp",
      '            if (lowered == "e-mail") lowered = "email";\n', ""),
+    ("stale save accepted", "service_trust_test", "service/Notes.cpp", "OR version = ?)", "OR version >= ?)"),
+    ("title-only save clears the body", "service_trust_test", "service/Notes.cpp",
+     "change.title.value_or(\"\"), named(change.body)", "change.title.value_or(\"\"), std::int64_t{1}"),
+    ("reused refresh token spares its session", "service_accounts_test", "service/Accounts.cpp",
+     "DELETE FROM sessions WHERE id = (SELECT", "DELETE FROM sessions WHERE 0 = (SELECT"),
+    ("foreign origin accepted", "service_trust_test", "service/Service.cpp",
+     'origin.rfind("http://", 0) != 0 || !known(origin.substr(7))', 'origin.rfind("http://", 0) != 0'),
+    ("rebound host name accepted", "service_trust_test", "service/Service.cpp",
+     'request.has("Host") && !known(request.header("Host"))', 'request.has("Host") && request.path.empty()'),
+    ("sign-out ignores its refresh token", "service_trust_test", "service/Service.cpp",
+     "    if (refreshToken) accounts_.signOutByRefresh(*refreshToken);\n", ""),
+    ("sign-in attempts never limited", "service_trust_test", "service/SignInThrottle.cpp",
+     "times.size() < limit ? 0", "times.size() <= limit ? 0"),
+    ("dripping heads never cut", "service_abuse_test", "service/HttpServer.cpp",
+     "                ::shutdown(peer.fd, SHUT_RDWR);\n", ""),
 ]
 
 
