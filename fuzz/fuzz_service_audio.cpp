@@ -8,7 +8,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     try {
         AudioDecoder::decode(vell::fuzz::FuzzInput(data, size).rest(), 5);
     } catch (const AudioDecoder::Unreadable&) {
-    } catch (const AudioDecoder::TooLong&) {
-    }
+    } catch (const AudioDecoder::TooLong&) {}
     return 0;
 }
