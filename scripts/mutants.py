@@ -51,6 +51,12 @@ FAULTS = [
     ("newer clipboard overwritten", "paste_test", "src/fill/Paste.cpp",
      "    if (clipboard.changeCount() != ours) co_return;\n", ""),
     ("one capture retry fewer", "paste_test", "src/fill/Paste.h", "captureAttempts = 3;", "captureAttempts = 2;"),
+    ("torn clipboard read kept", "paste_test", "src/fill/Paste.cpp",
+     "if (clipboard.changeCount() == before) break;", "break;"),
+    ("held modifiers not lifted", "paste_integration_test", "src/platform/linux/XTestKeyboard.cpp",
+     "if (code != 0 && isDown(keys, code)) XTestFakeKeyEvent", "if (false) XTestFakeKeyEvent"),
+    ("no spare key for v", "paste_integration_test", "src/platform/linux/XTestKeyboard.cpp",
+     "if (v == 0 && borrowed_ == 0 && (borrowed_ = spareKeyCode(display)) != 0) {", "if (false) {"),
     # fill
     ("near text beside a label", "fill_engine_test", "src/fill/FillEngine.cpp",
      "if (!label) field.near = near;", "field.near = near;"),
@@ -70,12 +76,23 @@ FAULTS = [
     ("hand-over pause shorter", "session_panel_web_view_test", "src/session/PanelWebView.h",
      "adoptPause = 0.9;", "adoptPause = 0.8;"),
     ("empty host accepted", "session_panel_web_view_test", "src/session/WebAddress.cpp",
-     "    if (hostPart.empty()) return std::nullopt;\n", ""),
+     "    if (parts.host.empty()) return std::nullopt;\n", ""),
+    ("sign-in during a token question lost", "session_store_test", "src/session/SessionStore.cpp",
+     "if (generation_ == asked) {", "if (generation_ >= asked) {"),
+    ("tokens asked of a foreign page", "session_panel_web_view_test", "src/session/PanelWebView.cpp",
+     "    if (!WebAddress::sameOrigin(view_->currentURL().value_or(\"\"), addresses_.apiBase)) co_return std::nullopt;\n",
+     ""),
+    ("look-alike host speaks for the sign-in", "session_store_test", "src/session/PanelWebView.cpp",
+     'std::string_view("/?#")', 'std::string_view("/?#.")'),
     # app
     ("empty setting used", "app_config_test", "src/app/Config.cpp",
      " && !it->get_ref<const std::string&>().empty()", ""),
     # panel
     # platform
+    ("background work not drained", "platform_glib_loop_test", "src/platform/linux/GlibMainLoop.cpp",
+     "g_thread_pool_free(finishing, FALSE, TRUE);", "g_thread_pool_free(finishing, FALSE, FALSE);"),
+    ("cancelled timer fires", "platform_glib_loop_test", "src/platform/linux/GlibMainLoop.cpp",
+     "if (!call->cancelled || !*call->cancelled) call->fn();", "call->fn();"),
     # service
     ("e-mail token not read as email", "service_field_mapper_test", "service/FieldMapper.cpp",
      '            if (lowered == "e-mail") lowered = "email";\n', ""),
