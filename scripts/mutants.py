@@ -82,7 +82,7 @@ FAULTS = [
     ("tokens asked of a foreign page", "session_panel_web_view_test", "src/session/PanelWebView.cpp",
      "    if (!WebAddress::sameOrigin(view_->currentURL().value_or(\"\"), addresses_.apiBase)) co_return std::nullopt;\n",
      ""),
-    ("look-alike host speaks for the sign-in", "session_store_test", "src/session/PanelWebView.cpp",
+    ("look-alike host speaks for the sign-in", "session_panel_web_view_test", "src/session/PanelWebView.cpp",
      'std::string_view("/?#")', 'std::string_view("/?#.")'),
     # app
     ("empty setting used", "app_config_test", "src/app/Config.cpp",
