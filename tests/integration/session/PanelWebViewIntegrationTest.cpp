@@ -67,7 +67,7 @@ const std::string tokenBridge = R"(<!doctype html><title>app</title><script>
   window.__vellBridge = {
     token: async () => { await new Promise(r => setTimeout(r, 20)); return "tok-123"; },
     email: async () => "ada@example.com",
-    adopt: async () => true,
+    adopt: async (a, r) => { window.__adopted = [a, r]; return true; },
   };
   window.__frames = [];
   addEventListener("message", (e) => window.__frames.push(e.data));
@@ -165,6 +165,8 @@ TEST_F(PanelWebViewIntegration, TheBridgeAnswersAndThePageTalksUnderTheFixedUser
     EXPECT_EQ(finish(token), "tok-123");
     auto email = panel->bridgeEmail();
     EXPECT_EQ(finish(email), "ada@example.com");
+    panel->adopt("at", "rt", std::nullopt);
+    EXPECT_TRUE(loop.runUntil([&] { return js("window.__adopted") == json{"at", "rt"}; }, patience));
     EXPECT_EQ(requestHeader("User-Agent"), PanelWebView::userAgent);
     EXPECT_EQ(js("navigator.userAgent"), json(std::string(PanelWebView::userAgent)));
 
