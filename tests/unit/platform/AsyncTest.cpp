@@ -1,11 +1,10 @@
-// The coroutine plumbing every flow stands on: tasks, timers on the virtual
+// The coroutine plumbing every flow stands on: tasks, sleeps on the virtual
 // clock, background hand-offs and callback answers.
 
 #include <gtest/gtest.h>
 
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "VirtualLoop.h"
 #include "platform/Async.h"
@@ -21,25 +20,6 @@ Task<int> answerLater(VirtualLoop& loop, double seconds, int value) {
     co_await vell::sleep(loop, seconds);
     if (value < 0) throw std::runtime_error("broken");
     co_return value;
-}
-
-TEST(VirtualLoopTest, TimersFireAtTheirOwnInstantInOrderAndCancelledOnesNever) {
-    VirtualLoop loop;
-    std::vector<std::string> fired;
-    loop.after(0.3, [&] { fired.push_back("b@" + std::to_string(loop.now())); });
-    loop.after(0.1, [&] { fired.push_back("a@" + std::to_string(loop.now())); });
-    loop.after(0.2, [&] { fired.push_back("cancelled"); }).cancel();
-    int ticks = 0;
-    vell::platform::MainLoop::Timer repeating;
-    repeating = loop.every(0.1, [&] {
-        if (++ticks == 30) repeating.cancel();
-    });
-    loop.advance(0.2);
-    EXPECT_EQ(fired, std::vector<std::string>{"a@0.100000"});
-    loop.advance(9.8);
-    EXPECT_EQ(fired, (std::vector<std::string>{"a@0.100000", "b@0.300000"}));
-    EXPECT_EQ(ticks, 30);
-    EXPECT_EQ(loop.pending(), 0u);
 }
 
 TEST(TaskTest, AwaitedTasksDeliverTheirValuesAndExceptionsAfterTheirSleeps) {

@@ -256,13 +256,6 @@ TEST_F(PanelWebViewTest, ASignInAtTheServicesPageIsRecordedByTheStore) {
     EXPECT_FALSE(again.get()) << "nothing to notice once signed in";
 }
 
-TEST_F(PanelWebViewTest, NewWindowsGoToTheDefaultBrowser) {
-    for (auto url : {std::optional<std::string>("http://127.0.0.1:8123/app#/print"), std::optional<std::string>(),
-                     std::optional<std::string>(""), std::optional<std::string>("vell://auth#access_token=a")})
-        panel->requestNewWindow(url);
-    EXPECT_EQ(opened, std::vector<std::string>{"http://127.0.0.1:8123/app#/print"});
-}
-
 TEST_F(PanelWebViewTest, OnlyTheMicrophoneAloneFromTheServiceIsGranted) {
     struct Row {
         std::optional<std::string> origin;
