@@ -84,6 +84,10 @@ FAULTS = [
      ""),
     ("frame messages obeyed", "session_panel_web_view_test", "src/session/PanelWebView.cpp",
      "handlerName || !message.mainFrame ||", "handlerName ||"),
+    ("crashed page not reloaded", "session_web_view_integration_test", "src/platform/linux/WebKitWebView.cpp",
+     "reason != WEBKIT_WEB_PROCESS_TERMINATED_BY_API &&", "reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API &&"),
+    ("load time-out ignored", "session_web_view_integration_test", "src/platform/linux/WebKitWebView.cpp",
+     "if (timeoutSeconds > 0)", "if (timeoutSeconds > 100)"),
     # app
     ("empty setting used", "app_config_test", "src/app/Config.cpp",
      " && !it->get_ref<const std::string&>().empty()", ""),
