@@ -332,6 +332,7 @@ InsertResults soakInserts(int count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);  // progress shows while it runs
     const int dictations = argc > 1 ? std::atoi(argv[1]) : 1000;
     const int inserts = argc > 2 ? std::atoi(argv[2]) : 500;
     bool passed = true;
