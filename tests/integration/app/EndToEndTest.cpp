@@ -77,33 +77,19 @@ protected:
         EXPECT_TRUE(loop().runUntil([&] { return result.has_value(); }, patience)) << body;
         return result && *result ? **result : json();
     }
-    bool visible(const std::string& id) {
-        return js("const e = document.getElementById(id); return !!e && !e.hidden", {{"id", id}}) == true;
-    }
     json pageToken() { return js(std::string(session::PanelWebView::tokenScript)); }
     void waitForBridge() {
         ASSERT_TRUE(until([&] { return !page().isLoading() && js("return !!window.__vellBridge") == true; }))
             << "no web application at " << page().currentURL().value_or("nothing");
     }
 
-    // Signs in through the page's own form as a person would, then presses
-    // Connect: the session the service hands over reaches the store as the
-    // vell://auth link passes it on, and the page adopts it.
-    void signInThroughThePage() {
+    // A session from the service reaches the store as a vell://auth link, and the page adopts it.
+    void signIn() {
         if (store().isSignedIn()) return;
-        ASSERT_TRUE(until([&] { return visible("auth"); })) << "no sign-in form";
-        const auto& account = world->service.credentials;
-        js("document.getElementById('email').value = e; document.getElementById('password').value = p;"
-           "document.getElementById('auth-form').requestSubmit();",
-           {{"e", account.email}, {"p", account.password}});
-        ASSERT_TRUE(until([&] { return !visible("auth") && visible("notes"); })) << "sign-in did not finish";
-        auto answer = world->service.client().Post(
-            "/api/v1/auth/handoff", test::RunningService::bearer(pageToken().get<std::string>()), "", "");
-        ASSERT_TRUE(answer && answer->status == 200);
-        const json handed = json::parse(answer->body);
-        world->program.delegate().handleURL("vell://auth#access_token=" + handed["access_token"].get<std::string>() +
-                                            "&refresh_token=" + handed["refresh_token"].get<std::string>());
-        ASSERT_TRUE(until([&] { return pageToken() == handed["access_token"]; }))
+        const json session = world->service.signIn();
+        world->program.delegate().handleURL("vell://auth#access_token=" + session["access_token"].get<std::string>() +
+                                            "&refresh_token=" + session["refresh_token"].get<std::string>());
+        ASSERT_TRUE(until([&] { return pageToken() == session["access_token"]; }))
             << "the page did not adopt the desktop's session";
     }
 
@@ -135,7 +121,7 @@ protected:
 
 // The transcript is pasted through the clipboard, which holds the person's copy again afterwards.
 TEST_F(EndToEnd, DictationFromTheMicrophoneIsTypedIntoTheFrontFormAndTheClipboardRestored) {
-    signInThroughThePage();
+    signIn();
     controller().refreshSetup();
     ASSERT_TRUE(controller().setup().micDevice) << "no microphone in the headless session";
     const auto speech = test::speechFile("i would like a cup of coffee", world->scratch / "speech.wav");
@@ -168,7 +154,7 @@ TEST_F(EndToEnd, DictationFromTheMicrophoneIsTypedIntoTheFrontFormAndTheClipboar
 }
 
 TEST_F(EndToEnd, ANoteFromThePageFillsTheFrontFormAndUndoPutsTheOriginalsBack) {
-    signInThroughThePage();
+    signIn();
     auto form = startForm();
     const json before = form->values();
 

@@ -34,11 +34,6 @@ struct HotkeyX11Test : ::testing::Test {
         offMainThread |= std::this_thread::get_id() != mainThread;
     }
     bool registerSpace() { return hotkey->registerKey(Hotkey::spaceKey, Hotkey::controlOption); }
-    void tap() {
-        keyboard.down({XK_Control_L, XK_Alt_L, XK_space});
-        keyboard.up({XK_space, XK_Alt_L, XK_Control_L});
-        loop.runFor(0.3);
-    }
 };
 
 // Held two seconds the server repeats the key; released plainly or with
@@ -81,7 +76,9 @@ TEST_F(HotkeyX11Test, ACombinationHeldByAnotherClientIsRefusedWithoutPartialGrab
             EXPECT_TRUE(third.grab(XK_space, other)) << "left grabbed: " << other << " after refusal at " << locks;
             third.ungrab(XK_space, other);
         }
-        tap();
+        keyboard.down({XK_Control_L, XK_Alt_L, XK_space});
+        keyboard.up({XK_space, XK_Alt_L, XK_Control_L});
+        loop.runFor(0.3);
         EXPECT_EQ(downs + ups, 0);
         rival.ungrab(XK_space, locks);
     }
