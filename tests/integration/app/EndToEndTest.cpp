@@ -54,10 +54,9 @@ protected:
         world->program.delegate().applicationDidFinishLaunching();
     }
     static void TearDownTestSuite() {
-        platform::GlibMainLoop& loop = world->program.platform.loop;
         delete world;
         // WebKit's processes end shortly after their view; none may outlive the suite.
-        EXPECT_TRUE(loop.runUntil([] { return test::childProcesses().empty(); }, patience));
+        EXPECT_TRUE(platform::GlibMainLoop().runUntil([] { return test::childProcesses().empty(); }, patience));
     }
     void SetUp() override { waitForBridge(); }
 

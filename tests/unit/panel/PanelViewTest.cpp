@@ -1,14 +1,17 @@
 // What the panel shows for each state of the real controller over its
-// doubles, and what its controls do.
-
+// doubles and what its controls do; where the floating panel opens and what
+// hides it, over a recording window.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ControllerFixture.h"
 #include "FakeSettings.h"
+#include "panel/FloatingPanel.h"
 #include "panel/PanelView.h"
 
 namespace vell::test {
@@ -251,6 +254,46 @@ TEST_F(PanelViewTest, SignOutClearsTheSessionAndHistoryAndMeasuresAgain) {
     EXPECT_TRUE(controller->history().empty());
     EXPECT_FALSE(view().model().menu.signOutShown);
     EXPECT_EQ(view().model().header.subtitle, "not signed in");
+}
+
+using Rect = platform::PanelWindow::Rect;
+
+struct WindowDouble : platform::PanelWindow {
+    std::optional<Rect> area, frame;
+    bool visible = false;
+    std::weak_ptr<std::function<void()>> watch;  // the newest
+    int watches = 0;
+
+    std::optional<Rect> workArea() override { return area; }
+    void setFrame(Rect f) override { frame = f; }
+    void orderFront() override { visible = true; }
+    void orderOut() override { visible = false; }
+    bool isVisible() const override { return visible; }
+    Watch watchOutsidePresses(std::function<void()> onPress) override {
+        auto newest = std::make_shared<std::function<void()>>(std::move(onPress));
+        // The one before must be gone by now: never two watches at once.
+        if (!watch.expired()) ++watches;
+        watch = newest;
+        return newest;
+    }
+};
+
+TEST(FloatingPanelTest, ShowsTwelveInFromTheWorkAreasTopRightWithOneWatchAtMost) {
+    WindowDouble window;
+    panel::FloatingPanel panel(window);
+    panel.show();
+    EXPECT_FALSE(window.visible || window.frame || !window.watch.expired()) << "no screen: nothing happens";
+    const std::pair<Rect, Rect> rows[] = {{{0, 30, 1280, 770}, {908, 42, 360, 680}},
+                                          {{1280, 0, 1920, 1040}, {2828, 12, 360, 680}}};
+    for (const auto& [area, frame] : rows) {
+        window.area = area;
+        panel.show();
+        EXPECT_EQ(window.frame, frame);
+    }
+    EXPECT_EQ(window.watches, 0);
+    (*window.watch.lock())();  // a press elsewhere
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_TRUE(window.watch.expired());
 }
 
 }  // namespace
