@@ -91,10 +91,25 @@ FAULTS = [
     # app
     ("empty setting used", "app_config_test", "src/app/Config.cpp",
      " && !it->get_ref<const std::string&>().empty()", ""),
+    ("repeated press counted", "app_hotkey_test", "src/app/Hotkey.cpp",
+     "            if (pressed == held_) return;\n", ""),
+    ("first panel later", "app_delegate_test", "src/app/AppDelegate.h",
+     "firstPanelDelay = 0.6;", "firstPanelDelay = 0.7;"),
+    ("setup watch slower", "app_delegate_test", "src/app/AppDelegate.h",
+     "setupWatchPeriod = 2.0;", "setupWatchPeriod = 2.5;"),
+    ("quick tap left recording", "app_delegate_test", "src/app/AppDelegate.cpp",
+     "if (dictating || controller.isStarting(Mode::dictate))", "if (dictating)"),
+    ("failed self test exits 0", "app_self_test_test", "src/app/SelfTest.cpp",
+     "return failures_ == 0 ? 0 : 1;", "return 0;"),
+    ("debug report without the flag", "app_program_process_test", "src/app/DebugCommands.cpp",
+     " && std::filesystem::exists(folder_ / flagFileName, error)", ""),
     # faults
     ("dead target's fill reported", "faults_test", "src/dictation/DictationController.cpp",
      "    if (target->isTerminated()) {\n", "    if (false) {\n"),
     # panel
+    ("panel inset", "panel_view_test", "src/panel/FloatingPanel.h", "inset = 12;", "inset = 10;"),
+    ("outside watch outlives hide", "panel_view_test", "src/panel/FloatingPanel.cpp",
+     "void FloatingPanel::hide() {\n    outsideClick_.reset();\n", "void FloatingPanel::hide() {\n"),
     # platform
     ("background work not drained", "platform_glib_loop_test", "src/platform/linux/GlibMainLoop.cpp",
      "g_thread_pool_free(finishing, FALSE, TRUE);", "g_thread_pool_free(finishing, FALSE, FALSE);"),
