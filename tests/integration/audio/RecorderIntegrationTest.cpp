@@ -26,8 +26,7 @@ using namespace vell::test;
 
 namespace {
 
-class RecorderIntegrationTest : public testing::Test {
-protected:
+struct RecorderIntegrationTest : testing::Test {
     fs::path scratch(const std::string& name) const { return real.temporaryDirectory() / name; }
 
     std::set<fs::path> recordingsOnDisk() const {

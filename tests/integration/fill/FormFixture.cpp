@@ -18,6 +18,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <string>
 #include <utility>
@@ -29,13 +30,9 @@ std::map<std::string, GtkWidget*> inputs;
 std::string textOf(GtkWidget* widget) {
     if (GTK_IS_COMBO_BOX(widget)) widget = gtk_bin_get_child(GTK_BIN(widget));
     if (GTK_IS_ENTRY(widget)) return gtk_entry_get_text(GTK_ENTRY(widget));
-    GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget));
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(buffer, &start, &end);
-    gchar* text = gtk_text_buffer_get_text(buffer, &start, &end, FALSE);
-    std::string result(text);
-    g_free(text);
-    return result;
+    g_autofree gchar* text = nullptr;
+    g_object_get(gtk_text_view_get_buffer(GTK_TEXT_VIEW(widget)), "text", &text, nullptr);
+    return text;
 }
 
 gboolean onCommand(GIOChannel* channel, GIOCondition, gpointer) {
@@ -68,9 +65,9 @@ GtkWidget* caption(const char* text) {
 }
 
 // Inputs with a caption tied to them (a mnemonic label), one only placed
-// before them, or none. The inputs after the grid must never be written: a
-// disabled one, a PIN whose tooltip is no caption, a card number captioned
-// only by position. A tooltip is help: a caption comes first.
+// before them, or none. Never to be written: the password, the read-only
+// reference, the disabled member number, a PIN whose tooltip is no caption, a
+// card number captioned only by position. A tooltip is help: a caption comes first.
 void buildSampleForm(GtkWidget* window) {
     GtkWidget* notes = gtk_text_view_new();
     gtk_text_buffer_set_text(gtk_text_view_get_buffer(GTK_TEXT_VIEW(notes)), "first line\nsecond line", -1);
@@ -79,40 +76,33 @@ void buildSampleForm(GtkWidget* window) {
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(city), "Paris");
     gtk_combo_box_text_append_text(GTK_COMBO_BOX_TEXT(city), "Lyon");
     gtk_combo_box_set_active(GTK_COMBO_BOX(city), 1);  // its accessible name is now "Lyon"
-    GtkWidget* member = entry("M-7");
-    gtk_widget_set_sensitive(member, FALSE);
-    GtkWidget* pin = entry("1234");
-    gtk_widget_set_tooltip_text(pin, "Four digits");
-    GtkWidget* nickname = entry("");
-    gtk_widget_set_tooltip_text(nickname, "What friends call you");
 
     struct Row {
         const char* name;
-        const char* caption;
-        bool tied;
+        const char* caption;  // with a mnemonic: a label tied to the input
         GtkWidget* input;
     };
     const Row rows[] = {
-        {"name", "_Full name", true, entry("")},
-        {"email", "_Email", true, entry("old@example.com")},
-        {"password", "_Password", true, entry("hunter2", [](GtkEntry* e) { gtk_entry_set_visibility(e, FALSE); })},
-        {"notes", "_Notes", true, notes},
-        {"city", "_City", true, city},
-        {"company", "Company", false, entry("")},
-        {"phone", nullptr, false, entry("", [](GtkEntry* e) { gtk_entry_set_placeholder_text(e, "Phone number"); })},
-        {"reference", "_Reference", true,
-         entry("R-1", [](GtkEntry* e) { gtk_editable_set_editable(GTK_EDITABLE(e), FALSE); })},
-        {"member", "_Member number", true, member},
-        {"pin", "P_IN", true, pin},
-        {"card", "Card number", false, entry("4111")},
-        {"nickname", "Nic_kname", true, nickname},
+        {"name", "_Full name", entry("")},
+        {"email", "_Email", entry("old@example.com")},
+        {"password", "_Password", entry("hunter2", [](GtkEntry* e) { gtk_entry_set_visibility(e, FALSE); })},
+        {"notes", "_Notes", notes},
+        {"city", "_City", city},
+        {"company", "Company", entry("")},
+        {"phone", nullptr, entry("", [](GtkEntry* e) { gtk_entry_set_placeholder_text(e, "Phone number"); })},
+        {"reference", "_Reference", entry("R-1", [](GtkEntry* e) { gtk_editable_set_editable(GTK_EDITABLE(e), 0); })},
+        {"member", "_Member number", entry("M-7", [](GtkEntry* e) { gtk_widget_set_sensitive(GTK_WIDGET(e), 0); })},
+        {"pin", "P_IN", entry("1234", [](GtkEntry* e) { gtk_widget_set_tooltip_text(GTK_WIDGET(e), "Four digits"); })},
+        {"card", "Card number", entry("4111")},
+        {"nickname", "Nic_kname",
+         entry("", [](GtkEntry* e) { gtk_widget_set_tooltip_text(GTK_WIDGET(e), "What friends call you"); })},
     };
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 4);
     gtk_container_add(GTK_CONTAINER(window), box);
     for (const auto& row : rows) {
         if (row.caption) {
             GtkWidget* label = caption(row.caption);
-            if (row.tied) {
+            if (std::strchr(row.caption, '_')) {
                 gtk_label_set_text_with_mnemonic(GTK_LABEL(label), row.caption);
                 gtk_label_set_mnemonic_widget(GTK_LABEL(label), row.input);
             }

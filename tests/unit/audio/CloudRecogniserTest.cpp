@@ -23,8 +23,7 @@ using Kind = RecogniserError::Kind;
 
 namespace {
 
-class CloudRecogniserTest : public testing::Test {
-protected:
+struct CloudRecogniserTest : testing::Test {
     CloudRecogniserTest() {
         // Every byte value, including NUL and CR/LF, so any re-encoding shows.
         std::mt19937 random(7);
@@ -34,10 +33,9 @@ protected:
 
     // Runs one transcription to its end; the HTTP exchange happens inside the
     // loop's background job.
-    Task<std::string> transcribe(std::string base, double timeout = CloudRecogniser::defaultIdleTimeout,
-                                 std::string mimeType = "audio/m4a") {
+    Task<std::string> transcribe(std::string base, double timeout = CloudRecogniser::defaultIdleTimeout) {
         CloudRecogniser recogniser(session, http, loop, std::move(base), timeout);
-        auto task = recogniser.transcribe(audioFile, std::move(mimeType));
+        auto task = recogniser.transcribe(audioFile, "audio/m4a");
         loop.runUntilIdle();
         EXPECT_TRUE(task.done());
         return task;
@@ -97,20 +95,15 @@ TEST_F(CloudRecogniserTest, OnlyA200GivesATranscriptAndEveryOtherAnswerItsError)
     } cases[] = {
         {200, R"({"text":"Grüße — ok","other":1})", "Grüße — ok"},
         {200, R"({"text":42})", ""},
-        {200, "{}", ""},
         {200, "this is not json", ""},
-        {200, "", ""},
         {200, R"(["text","a"])", ""},
         {413, R"({"message":"Recording exceeds 60 s"})", "", Kind::tooLong,
          "That was longer than a dictation \u2014 record it in the app instead."},
         {500, R"({"message":"Transcription backend is down."})", "", Kind::server, "Transcription backend is down."},
-        {401, R"({"message":"Session expired."})", "", Kind::server, "Session expired."},
-        {500, "", "", Kind::server, "Dictation failed (500)."},
         {500, R"({"message":""})", "", Kind::server, "Dictation failed (500)."},
         {500, R"({"message":7})", "", Kind::server, "Dictation failed (500)."},
         {503, "<html>oops</html>", "", Kind::server, "Dictation failed (503)."},
         {201, R"({"text":"looks fine"})", "", Kind::server, "Dictation failed (201)."},
-        {404, "", "", Kind::server, "Dictation failed (404)."},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
@@ -155,8 +148,7 @@ TEST_F(CloudRecogniserTest, WithoutASessionOrAFileNothingIsSent) {
         ADD_FAILURE() << "a missing file was uploaded";
     } catch (const RecogniserError&) {
         ADD_FAILURE() << "a file error is not a service error";
-    } catch (const vell::Error&) {
-    }
+    } catch (const vell::Error&) {}
     EXPECT_TRUE(server.received().empty());
 }
 

@@ -16,8 +16,7 @@ using Authorisation = AudioInput::Authorisation;
 
 namespace {
 
-class RecorderTest : public testing::Test {
-protected:
+struct RecorderTest : testing::Test {
     std::size_t filesInTemporaryDirectory() const {
         return static_cast<std::size_t>(std::distance(fs::directory_iterator(input.directory()), {}));
     }
@@ -114,17 +113,6 @@ TEST_F(RecorderTest, PermissionPromptsOnlyWhenNotYetDecided) {
         EXPECT_EQ(answer.get(), c.granted) << static_cast<int>(c.status);
         EXPECT_EQ(input.accessRequests, c.prompts) << static_cast<int>(c.status);
     }
-}
-
-TEST_F(RecorderTest, PermissionWaitsForThePersonsAnswer) {
-    input.status = Authorisation::notDetermined;
-    input.holdAccessPrompt = true;
-    auto answer = recorder.requestPermission();
-    EXPECT_TRUE(input.promptShowing());
-    EXPECT_FALSE(answer.done());
-    input.answerPrompt(true);
-    ASSERT_TRUE(answer.done());
-    EXPECT_TRUE(answer.get());
 }
 
 }  // namespace

@@ -184,15 +184,6 @@ TEST_F(FillEngineTest, ReadsTheFirstWindowWhenTheFocusedOneCannotBeReadAndNothin
     EXPECT_TRUE(engine.enumerate(999, 40).empty());  // no such application
 }
 
-TEST_F(FillEngineTest, AsksEveryTargetToExposeItsTree) {
-    enumerate({});
-    auto writes = ax.writes();
-    ASSERT_EQ(writes.size(), 2u);
-    EXPECT_EQ(writes[0].attribute, Attribute::manualAccessibility);
-    EXPECT_EQ(writes[1].attribute, Attribute::enhancedUserInterface);
-    EXPECT_EQ(writes[1].value, Accessibility::Value(true));
-}
-
 TEST_F(FillEngineTest, AHungTargetEndsTheWalkAtTheFirstTimeOut) {
     auto hung = Ax::group({}, "hung");
     hung->hangs = true;
