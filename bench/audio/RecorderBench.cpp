@@ -42,10 +42,9 @@ const fs::path& speech(PulseAudioInput& input) {
     return file;
 }
 
-// Stop to finished file, after one second of capture. Most of it is the wait
-// for the 20 ms read in flight: with argument 0 the stop comes right after a
-// read completed (the worst case); with 1 it comes at a random moment, as a
-// key release does.
+// Stop to finished file, after one second of capture: the encoder's last
+// frames and the container's index. With argument 0 the stop comes right
+// after a block of audio arrived; with 1 at a random moment, as a key release does.
 void BM_StopToFinishedFile(benchmark::State& state) {
     PulseAudioInput input;
     const fs::path file = scratch(input, "bench-stop.m4a");

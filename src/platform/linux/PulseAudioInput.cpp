@@ -110,8 +110,13 @@ private:
         av_channel_layout_default(&codec_->ch_layout, 1);
         // No bit rate is set: the encoder keeps its own default.
         if (format_->oformat->flags & AVFMT_GLOBALHEADER) codec_->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        if ((rc = avcodec_open2(codec_.get(), aac, nullptr)) < 0)
-            throw AudioInput::Failure("The AAC encoder cannot start: " + ffmpegText(rc));
+        AVDictionary* options = nullptr;
+        // The fast coder costs about a third less of a core than the default
+        // search at the same (default) bit rate; speech loses nothing audible.
+        av_dict_set(&options, "aac_coder", "fast", 0);
+        rc = avcodec_open2(codec_.get(), aac, &options);
+        av_dict_free(&options);
+        if (rc < 0) throw AudioInput::Failure("The AAC encoder cannot start: " + ffmpegText(rc));
 
         stream_ = avformat_new_stream(format_.get(), nullptr);
         if (!stream_) throw AudioInput::Failure("The audio file cannot be prepared.");
@@ -417,7 +422,12 @@ class PulseAudioInput::SourceWatch {
 public:
     SourceWatch() : thread_([this] { run(); }) {}
     ~SourceWatch() {
-        stopping_ = true;
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+            if (loop_) pa_mainloop_wakeup(loop_);
+            woken_.notify_all();
+        }
         thread_.join();
     }
 
@@ -441,25 +451,34 @@ private:
 
     void run() {
         while (!stopping_) {
-            watchOneConnection();
-            for (auto until = std::chrono::steady_clock::now() + retryPause;
-                 !stopping_ && std::chrono::steady_clock::now() < until;)
-                std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            std::unique_ptr<pa_mainloop, MainloopDeleter> loop(pa_mainloop_new());
+            setLoop(loop.get());
+            if (loop)
+                watchOneConnection(loop.get());
+            else
+                publish(std::nullopt);
+            setLoop(nullptr);
+            std::unique_lock lock(mutex_);
+            woken_.wait_for(lock, retryPause, [&] { return stopping_.load(); });
         }
     }
 
+    // The loop the destructor wakes; between connections there is none.
+    void setLoop(pa_mainloop* loop) {
+        std::lock_guard lock(mutex_);
+        loop_ = loop;
+    }
+
     // Until the connection ends (or we stop): describe the default source
-    // again after every change the server reports.
-    void watchOneConnection() {
-        std::unique_ptr<pa_mainloop, MainloopDeleter> loop(pa_mainloop_new());
-        if (!loop) return publish(std::nullopt);
-        std::unique_ptr<pa_context, ContextDeleter> context(pa_context_new(pa_mainloop_get_api(loop.get()), "Vell"));
+    // again after every change the server reports, asleep in between.
+    void watchOneConnection(pa_mainloop* loop) {
+        std::unique_ptr<pa_context, ContextDeleter> context(pa_context_new(pa_mainloop_get_api(loop), "Vell"));
         if (!context || pa_context_connect(context.get(), nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0)
             return publish(std::nullopt);
         auto ready = [&] { return pa_context_get_state(context.get()) == PA_CONTEXT_READY; };
         auto ended = [&] { return stopping_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context.get())); };
         iterateUntil(
-            loop.get(), [&] { return ready() || ended(); }, std::chrono::steady_clock::now() + answerLimit);
+            loop, [&] { return ready() || ended(); }, std::chrono::steady_clock::now() + answerLimit);
         if (!ready()) return publish(std::nullopt);
 
         bool changed = true;
@@ -476,13 +495,10 @@ private:
         while (!ended()) {
             if (changed) {
                 changed = false;
-                publish(
-                    describeDefaultSource(loop.get(), context.get(), std::chrono::steady_clock::now() + answerLimit));
+                publish(describeDefaultSource(loop, context.get(), std::chrono::steady_clock::now() + answerLimit));
                 continue;
             }
-            if (pa_mainloop_prepare(loop.get(), 50'000) < 0 || pa_mainloop_poll(loop.get()) < 0 ||
-                pa_mainloop_dispatch(loop.get()) < 0)
-                break;
+            if (pa_mainloop_iterate(loop, 1, nullptr) < 0) break;
         }
         if (!stopping_) publish(std::nullopt);  // the server went away
     }
@@ -490,6 +506,8 @@ private:
     std::atomic<bool> stopping_{false};
     std::mutex mutex_;
     std::condition_variable answered_;
+    std::condition_variable woken_;  // the pause between connections ends early at destruction
+    pa_mainloop* loop_ = nullptr;
     bool known_ = false;
     std::optional<std::string> name_;
     std::thread thread_;  // last: starts once everything it uses exists
