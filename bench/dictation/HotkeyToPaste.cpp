@@ -26,7 +26,6 @@
 #include <filesystem>
 #include <mutex>
 #include <nlohmann/json.hpp>
-#include <optional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -124,7 +123,7 @@ struct Service {
 class TimingRelay {
 public:
     struct Answer {
-        Clock::time_point at;
+        Clock::time_point asked, at;
         double milliseconds;
     };
 
@@ -153,6 +152,12 @@ public:
         return total;
     }
 
+    // The latest answer's times.
+    Answer latest() {
+        std::lock_guard lock(mutex_);
+        return answers_.empty() ? Answer{} : answers_.back();
+    }
+
     int port = 0;
 
 private:
@@ -163,7 +168,7 @@ private:
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         address.sin_port = htons(static_cast<std::uint16_t>(servicePort_));
         if (::connect(service, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) {
-            std::optional<Clock::time_point> asked;
+            Clock::time_point asked{};  // zero: no request waits for its answer
             char buffer[65536];
             for (pollfd ends[2] = {{client, POLLIN, 0}, {service, POLLIN, 0}}; ::poll(ends, 2, -1) > 0;) {
                 const bool fromClient = ends[0].revents != 0;
@@ -172,10 +177,10 @@ private:
                 const auto now = Clock::now();
                 if (fromClient) {
                     asked = now;
-                } else if (asked) {
+                } else if (asked != Clock::time_point{}) {
                     std::lock_guard lock(mutex_);
-                    answers_.push_back({now, milliseconds(now - *asked)});
-                    asked.reset();
+                    answers_.push_back({asked, now, milliseconds(now - asked)});
+                    asked = {};
                 }
                 std::string bytes(buffer, static_cast<std::size_t>(n));
                 swap(bytes, fromClient ? relayHost() : serviceHost(), fromClient ? serviceHost() : relayHost());
@@ -323,8 +328,12 @@ int main() {
             g_subprocess_force_exit(player);
             g_object_unref(player);
         }
-        std::fprintf(stderr, "take %d: press to capture %.2f ms, release to paste %.1f ms (service %.1f ms), \"%s\"\n",
+        const auto answer = relay.latest();
+        std::fprintf(stderr,
+                     "take %d: press to capture %.2f ms, release to paste %.1f ms (service %.1f ms; release to "
+                     "request %.1f ms, answer to paste %.1f ms), \"%s\"\n",
                      take, pressToCapture.back(), releaseToPaste.back(), serviceTime.back(),
+                     milliseconds(answer.asked - released), milliseconds(pasted - answer.at),
                      controller.history().empty() ? "" : controller.history().front().text.c_str());
     }
     g_source_remove(pasteWatch);
