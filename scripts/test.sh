@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds Vell twice and runs every test once: the integration tests in the
-# normal build (with the program, benchmarks and fixtures), the unit tests in
-# an ASan + UBSan build; then runs each fuzz target for a few seconds
+# normal build (with the program, benchmarks and fixtures) and a short soak
+# (scripts/soak.sh), the unit tests in an ASan + UBSan build; then runs each fuzz target for a few seconds
 # (scripts/fuzz.sh). Ends with one summary line: "tests: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -32,6 +32,9 @@ count() {  # adds the counts of a ctest log to the totals
 echo "== integration, packaging and link-fuzz tests (normal build) =="
 ctest --test-dir build -LE unit --output-on-failure -j"$jobs" 2>&1 | tee build/ctest.log
 count build/ctest.log
+echo "== short soak: dictations and inserts in a row, nothing lost or leaked =="
+bash scripts/soak.sh 40 20 2>&1 | tee build/soak.log
+if grep -q '^soak: passed' build/soak.log; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 echo "== unit tests under ASan + UBSan =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -L unit --output-on-failure -j"$jobs" 2>&1 | tee build-asan/ctest.log

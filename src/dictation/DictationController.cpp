@@ -2,7 +2,6 @@
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
-#include <uuid/uuid.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -113,20 +112,6 @@ DictationController::Entry newEntry(std::string text, DictationController::Mode 
 }
 
 }  // namespace
-
-// ---- Entry::Id -----------------------------------------------------------------------------
-
-DictationController::Entry::Id DictationController::Entry::Id::random() {
-    Id id;
-    uuid_generate_random(id.bytes.data());
-    return id;
-}
-
-std::string DictationController::Entry::Id::text() const {
-    char buffer[37];
-    uuid_unparse_upper(bytes.data(), buffer);
-    return buffer;
-}
 
 // ---- creation ------------------------------------------------------------------------------
 
@@ -367,7 +352,7 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
     }
     if (fields.empty()) {
         phase_.set(Phase::idle());
-        report(couldNotReadFields(target->name()));
+        report(target->isTerminated() ? windowGone : couldNotReadFields(target->name()));
         co_return;
     }
 
@@ -400,6 +385,13 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
         co_return;
     } catch (...) {
         phase_.set(Phase::idle());
+        co_return;
+    }
+    if (target->isTerminated()) {
+        // The application ended while it was read or written: whatever was
+        // written went with it, and there is nothing to show or put back.
+        phase_.set(Phase::idle());
+        report(windowGone);
         co_return;
     }
     objectWillChange_.send();  // the undo button follows the kept fields

@@ -26,6 +26,8 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "platform/Folders.h"
+
 namespace vell::platform {
 namespace {
 
@@ -541,8 +543,8 @@ std::filesystem::path PulseAudioInput::temporaryDirectory() {
         return (info.st_mode & 0777) == 0700 || ::chmod(folder.c_str(), 0700) == 0;
     };
     std::filesystem::path folder;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
-        folder = std::filesystem::path(runtime) / "vell";
+    if (auto runtime = folders::runtime(); !runtime.empty())
+        folder = runtime / "vell";
     else {
         std::error_code error;
         auto shared = std::filesystem::temp_directory_path(error);
