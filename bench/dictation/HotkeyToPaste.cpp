@@ -48,7 +48,7 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 using vell::dictation::DictationController;
 
-constexpr int takes = 7;
+constexpr int takes = 8;  // the first apart, then seven
 constexpr double takeSeconds = 2.0;
 constexpr double patience = 60;
 
@@ -265,9 +265,8 @@ int main() {
     signIn.headers = {{"Content-Type", "application/json"}};
     signIn.body = nlohmann::json{{"email", service.email}, {"password", service.password}}.dump();
     const auto session = nlohmann::json::parse(program.platform.http.send(signIn).body);
-    const std::string token = session["access_token"];
-    vell::session::SessionStore::shared().adopt(token, session["refresh_token"], session["expires_at"].get<double>(),
-                                                service.email);
+    vell::session::SessionStore::shared().adopt(session["access_token"], session["refresh_token"],
+                                                session["expires_at"].get<double>(), service.email);
     if (!loop.runUntil(
             [&] {
                 controller.refreshSetup();
@@ -277,6 +276,11 @@ int main() {
         std::fprintf(stderr, "not signed in, or no microphone\n");
         return 1;
     }
+    // Launched and settled, as the program is long before a person dictates:
+    // the page holds the session and hands out its token.
+    auto token = vell::session::SessionStore::shared().accessToken();
+    if (!loop.runUntil([&] { return token.done(); }, patience)) return 1;
+    loop.runFor(1.0);
 
     // The moment the take is capturing: the first main-loop turn after the
     // controller's change to recording.
@@ -338,6 +342,10 @@ int main() {
     }
     g_source_remove(pasteWatch);
 
+    // The first take also connects to the sound server: apart, and out of the medians.
+    vell::bench::printLine("e2e.first_press_to_capture", {pressToCapture.front()}, "ms");
+    vell::bench::printLine("e2e.first_release_to_paste.own", {own.front()}, "ms");
+    for (auto* figures : {&pressToCapture, &releaseToPaste, &serviceTime, &own}) figures->erase(figures->begin());
     vell::bench::printLine("e2e.press_to_capture", pressToCapture, "ms", "<=30");
     vell::bench::printLine("e2e.release_to_paste", releaseToPaste, "ms");
     vell::bench::printLine("e2e.service_time", serviceTime, "ms");
