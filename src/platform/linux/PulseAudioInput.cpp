@@ -389,6 +389,7 @@ private:
     }
 
     // A recording stream from the default source, ready. Under the lock.
+    // FIXME: a server that accepts the connection but never answers holds the start (as it always has).
     Stream openStream(Take* take) {
         const pa_sample_spec format{PA_SAMPLE_S16NE, sampleRate, 1};
         Stream stream(pa_stream_new(context(), "Dictation", &format, nullptr), StreamCloser{loop_});
