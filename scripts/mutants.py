@@ -76,6 +76,10 @@ FAULTS = [
      "messagingTimeoutSeconds = 2.0;", "messagingTimeoutSeconds = 0.4;"),
     # audio
     ("old take left behind", "audio_recorder_test", "src/audio/Recorder.cpp", "    discard(previous);\n", ""),
+    ("level never metered", "audio_recorder_integration_test", "src/platform/linux/PulseAudioInput.cpp",
+     "level_ = meter_.add(samples, count);", "meter_.add(samples, count);"),
+    ("take's file left unfinished", "audio_recorder_integration_test", "src/platform/linux/PulseAudioInput.cpp",
+     "            writer_->finish();\n", ""),
     ("too long not told", "audio_cloud_recogniser_test", "src/audio/CloudRecogniser.cpp",
      "    if (response.status == 413) throw RecogniserError::tooLong();\n", ""),
     ("take of the minimum dropped", "audio_recorder_test", "src/audio/Recorder.cpp",
