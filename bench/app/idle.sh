@@ -4,7 +4,7 @@
 # after 20 s idle, then over 10 s the wake-ups per second of its main loop (the
 # times the main thread was scheduled) and the share of a core of all its threads. Starts
 # build/bin/vell against vell-service on a free loopback port and signs in
-# through the page with xdotool, as a person would. Run inside
+# through its vell://auth link. Run inside
 # tests/support/headless-session.sh; prints BENCH lines.
 #   idle.sh [RUNS] [IDLE_SECONDS]
 set -euo pipefail
@@ -31,15 +31,18 @@ for _ in $(seq 1 100); do (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null && brea
 email=$(sed -n 's/.*e-mail \([^,]*\),.*/\1/p' "$scratch/service.log")
 password=$(sed -n 's/.*password \([^ ]*\) .*/\1/p' "$scratch/service.log")
 
-# Signs in through the page: click into each field and type (XTest).
+# Signs in as the web application's "Connect" does: a session from the
+# service, handed to the running program through its vell://auth link (a
+# second `vell LINK` passes it on and exits). Waits for the program to be up.
 sign_in() {
-  local window
-  window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$1" --name Vell | head -1)
-  [[ -n "$window" ]] || { echo "no window to sign in through: measured signed out" >&2; return 0; }
-  sleep 5  # the sign-in page loads
-  xdotool mousemove --window "$window" 200 209 click 1 sleep 0.3 type --delay 10 "$email"
-  xdotool mousemove --window "$window" 200 274 click 1 sleep 0.3 type --delay 10 "$password"
-  xdotool key Return mousemove 1200 780  # the pointer leaves the window
+  local session link
+  timeout 20 xdotool search --sync --onlyvisible --pid "$1" --name Vell >/dev/null ||
+    { echo "no window: the program did not start" >&2; return 1; }
+  session=$(curl -sf -H 'Content-Type: application/json' \
+    -d "$(jq -n --arg e "$email" --arg p "$password" '{email: $e, password: $p}')" \
+    "http://127.0.0.1:$port/api/v1/auth/signin") || { echo "the service refused the sign-in" >&2; return 1; }
+  link=$(jq -r '"vell://auth#access_token=\(.access_token|@uri)&refresh_token=\(.refresh_token|@uri)&expires_at=\(.expires_at)&email=\(.email|@uri)"' <<<"$session")
+  VELL_INFO_FILE="$scratch/info.json" build/bin/vell "$link" >>"$scratch/vell.log" 2>&1
 }
 
 # The process and its descendants, one pid a line.
@@ -66,7 +69,7 @@ for ((run = 0; run < runs; run++)); do
   rm -rf "$XDG_DATA_HOME/Vell" "$XDG_CACHE_HOME/Vell"
   VELL_INFO_FILE="$scratch/info.json" build/bin/vell >"$scratch/vell.log" 2>&1 &
   vell_pid=$!
-  sign_in "$vell_pid"
+  sign_in "$vell_pid" || exit 1
   sleep "$idle"
   kill -0 "$vell_pid" 2>/dev/null || { echo "vell exited:" >&2; cat "$scratch/vell.log" >&2; exit 1; }
   total=0 private=0 line=""

@@ -1,11 +1,20 @@
 #include "platform/linux/AtspiTreeSnapshot.h"
 
 #include <algorithm>
+#include <cstring>
+#include <iterator>
 
 namespace vell::platform {
 
+unsigned AtspiTreeSnapshot::interfaceBit(const char* interface) {
+    for (std::size_t i = 0; i < std::size(knownInterfaces); ++i)
+        if (std::strcmp(knownInterfaces[i], interface) == 0) return 1u << i;
+    return 0;
+}
+
 bool AtspiTreeSnapshot::Item::implements(const char* interface) const {
-    return std::find(interfaces.begin(), interfaces.end(), interface) != interfaces.end();
+    const unsigned bit = interfaceBit(interface);
+    return bit && (interfaces & bit);
 }
 
 const AtspiTreeSnapshot::Item* AtspiTreeSnapshot::find(const std::string& path) const {
@@ -28,42 +37,60 @@ std::optional<std::vector<std::string>> AtspiTreeSnapshot::childrenOf(const std:
     return paths;
 }
 
+namespace {
+
+// Children of a reply as GDBus hands it over: built value by value, so each
+// child is a reference away, where a format string would first serialise the
+// whole reply and then parse its own format for every entry.
+struct Child {
+    GVariant* value;
+    Child(GVariant* parent, gsize index) : value(g_variant_get_child_value(parent, index)) {}
+    ~Child() { g_variant_unref(value); }
+    Child(const Child&) = delete;
+    Child& operator=(const Child&) = delete;
+    operator GVariant*() const { return value; }
+};
+
+const gchar* string(GVariant* parent, gsize index) {
+    Child child(parent, index);
+    return g_variant_get_string(child, nullptr);  // owned by the parent, which holds the child
+}
+const gchar* objectPath(GVariant* parent, gsize index) {
+    Child reference(parent, index);
+    return string(reference, 1);
+}
+
+}  // namespace
+
 std::optional<AtspiTreeSnapshot> AtspiTreeSnapshot::fromReply(GVariant* reply) {
     if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE(replyType))) return std::nullopt;
     AtspiTreeSnapshot snapshot;
-    GVariant* list = g_variant_get_child_value(reply, 0);
-    GVariantIter items;
-    g_variant_iter_init(&items, list);
-    while (GVariant* entry = g_variant_iter_next_value(&items)) {
-        const gchar* path = nullptr;
-        const gchar* parent = nullptr;
-        const gchar* name = nullptr;
-        const gchar* description = nullptr;
-        gint32 index = 0, childCount = 0;
-        guint32 role = 0;
-        GVariantIter* interfaces = nullptr;
-        GVariantIter* states = nullptr;
-        g_variant_get(entry, "((&s&o)(&s&o)(&s&o)iias&su&sau)", nullptr, &path, nullptr, nullptr, nullptr, &parent,
-                      &index, &childCount, &interfaces, &name, &role, &description, &states);
+    Child list(reply, 0);
+    const gsize count = g_variant_n_children(list);
+    snapshot.items_.reserve(count);
+    for (gsize n = 0; n < count; ++n) {
+        Child entry(list, n);
         Item item;
-        item.parent = parent;
-        item.index = index;
-        item.childCount = childCount;
-        item.name = name;
-        item.role = static_cast<AtspiRole>(role);
-        item.description = description;
-        const gchar* interface = nullptr;
-        while (g_variant_iter_next(interfaces, "&s", &interface)) item.interfaces.emplace_back(interface);
-        guint32 bits = 0;
-        for (unsigned word = 0; word < 2 && g_variant_iter_next(states, "u", &bits); ++word)
-            item.states |= static_cast<std::uint64_t>(bits) << (32 * word);
-        g_variant_iter_free(interfaces);
-        g_variant_iter_free(states);
+        std::string path = objectPath(entry, 0);
+        item.parent = objectPath(entry, 2);
+        item.index = g_variant_get_int32(Child(entry, 3));
+        item.childCount = g_variant_get_int32(Child(entry, 4));
+        {
+            Child interfaces(entry, 5);
+            for (gsize i = 0, size = g_variant_n_children(interfaces); i < size; ++i)
+                item.interfaces |= interfaceBit(string(interfaces, i));
+        }
+        item.name = string(entry, 6);
+        item.role = static_cast<AtspiRole>(g_variant_get_uint32(Child(entry, 7)));
+        item.description = string(entry, 8);
+        {
+            Child states(entry, 9);
+            for (gsize word = 0, size = std::min<gsize>(g_variant_n_children(states), 2); word < size; ++word)
+                item.states |= static_cast<std::uint64_t>(g_variant_get_uint32(Child(states, word))) << (32 * word);
+        }
         if (item.index >= 0) snapshot.children_[item.parent].emplace_back(item.index, path);
-        snapshot.items_.emplace(path, std::move(item));
-        g_variant_unref(entry);
+        snapshot.items_.emplace(std::move(path), std::move(item));
     }
-    g_variant_unref(list);
     for (auto& [parent, children] : snapshot.children_) std::sort(children.begin(), children.end());
     return snapshot;
 }

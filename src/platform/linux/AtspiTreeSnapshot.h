@@ -23,15 +23,20 @@ public:
         std::string parent;
         int index = -1;
         int childCount = 0;
-        std::vector<std::string> interfaces;
+        unsigned interfaces = 0;  // bits of knownInterfaces
         std::string name;
         AtspiRole role = ATSPI_ROLE_INVALID;
         std::string description;
         std::uint64_t states = 0;
 
         bool has(AtspiStateType state) const { return (states >> static_cast<unsigned>(state)) & 1u; }
+        // False for an interface outside knownInterfaces.
         bool implements(const char* interface) const;
     };
+
+    // The interfaces the walk asks about; an item keeps only which of these it has.
+    static constexpr const char* knownInterfaces[] = {"org.a11y.atspi.Text", "org.a11y.atspi.EditableText",
+                                                      "org.a11y.atspi.Component"};
 
     static constexpr const char* replyType = "(a((so)(so)(so)iiassusau))";
 
@@ -43,6 +48,8 @@ public:
     std::optional<std::vector<std::string>> childrenOf(const std::string& path) const;
 
 private:
+    static unsigned interfaceBit(const char* interface);
+
     std::unordered_map<std::string, Item> items_;
     std::unordered_map<std::string, std::vector<std::pair<int, std::string>>> children_;
 };
