@@ -1,7 +1,7 @@
 // Field enumeration over AT-SPI on generated GTK windows of about 1,000 and
-// 4,000 elements. Reports the elements one walk visits and, per element, the
-// D-Bus requests (each one round trip) the walk sent to the application. Run
-// inside a headless session.
+// 4,000 elements, and a fill of the sample GTK form. Reports the elements one
+// walk visits and, per element, the D-Bus requests (each one round trip) the
+// walk sent to the application. Run inside a headless session.
 
 #include <benchmark/benchmark.h>
 
@@ -126,7 +126,43 @@ void BM_Enumerate(benchmark::State& state) {
         static_cast<double>(atspi.calls() - callsBefore) / static_cast<double>(walks) / elements;
 }
 
+// A fill of the sample form: from the mapping's answer (a value for every
+// field the walk found) to the last value written and read back. Values
+// alternate between two sets so every write changes the field.
+void BM_Fill(benchmark::State& state) {
+    static vell::test::FormProcess form(std::vector<std::string>{VELL_FORM_FIXTURE});
+    static const bool ready = form.waitReady();
+    if (!ready) return state.SkipWithError("the sample form did not start");
+    vell::platform::AtspiAccessibility atspi(2.0);
+    CountingAccessibility counting(atspi);
+    FillEngine engine(counting);
+    std::vector<FillEngine::Field> fields;
+    for (int i = 0; i < 100 && (fields = engine.enumerate(form.pid(), 40)).empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    std::map<std::string, std::string> answers[2];
+    for (const auto& field : fields) {
+        answers[0][field.id] = "Ada Lovelace " + field.id;
+        answers[1][field.id] = "Grace Hopper " + field.id;
+    }
+    long fills = 0, applied = 0;
+    const long callsBefore = atspi.calls();
+    const double ownBefore = ownCpuSeconds(), targetBefore = cpuSecondsOf(form.pid());
+    for (auto _ : state) {
+        for (const auto& outcome : engine.apply(answers[fills % 2], fields))
+            applied += outcome.result == FillEngine::Applied::applied;
+        ++fills;
+    }
+    state.counters["cpuMs"] =
+        (ownCpuSeconds() - ownBefore + cpuSecondsOf(form.pid()) - targetBefore) * 1e3 / static_cast<double>(fills);
+    state.counters["fields"] = static_cast<double>(fields.size());
+    state.counters["allApplied"] = applied == fills * static_cast<long>(fields.size()) ? 1 : 0;
+    state.counters["roundTrips"] = static_cast<double>(atspi.calls() - callsBefore) / static_cast<double>(fills);
+}
+
 }  // namespace
+
+BENCHMARK(BM_Fill)->Unit(benchmark::kMillisecond)->MinTime(1);
 
 BENCHMARK(BM_Enumerate)
     ->ArgNames({"elements", "cache"})
@@ -140,7 +176,11 @@ BENCHMARK(BM_Enumerate)
 int main(int argc, char** argv) {
     return vell::bench::runBenchmarks(
         argc, argv,
-        {{"BM_Enumerate/elements:4000/cache:0", "walk.4000.plain", "ms"},
+        {{"BM_Fill", "fill.form", "ms", "<=30"},
+         {"BM_Fill", "fill.form.cpu", "ms", "-", "cpuMs"},
+         {"BM_Fill", "fill.form.fields", "", ">=9", "fields"},
+         {"BM_Fill", "fill.form.all_applied", "", ">=1", "allApplied"},
+         {"BM_Enumerate/elements:4000/cache:0", "walk.4000.plain", "ms"},
          {"BM_Enumerate/elements:4000/cache:1", "walk.4000", "ms", "<=80", "", "walk.4000.plain"},
          {"BM_Enumerate/elements:4000/cache:1", "walk.4000.cpu", "ms", "-", "cpuMs"},
          {"BM_Enumerate/elements:4000/cache:1", "walk.4000.identical", "", ">=1", "identicalToPlainWalk"},
