@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
-# What the program costs while it sits there, signed in: PSS (smaps_rollup) of
-# vell and of every process it started (WebKit's web and network processes)
-# after 20 s idle, then over 10 s the wake-ups per second of its main loop (the
-# times the main thread was scheduled) and the share of a core of all its threads. Starts
-# build/bin/vell against vell-service on a free loopback port and signs in
-# through its vell://auth link. Run inside
-# tests/support/headless-session.sh; prints BENCH lines.
+# What the program costs while it sits there. Signed out, with the setup watch
+# running: over 10 s, its main loop's wake-ups and its share of a core. Then,
+# signed in through its vell://auth link: PSS (smaps_rollup) of vell and of
+# every process it started (WebKit's web and network processes) after 20 s
+# idle, then over 10 s the wake-ups per second of its main loop (the times the
+# main thread was scheduled) and of all its threads, and the share of a core
+# of all its threads. Starts build/bin/vell against vell-service on a free
+# loopback port. Run inside tests/support/headless-session.sh; prints BENCH lines.
 #   idle.sh [RUNS] [IDLE_SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-runs=${1:-3} idle=${2:-20} window=10
+runs=${1:-3} idle=${2:-20} window=10 settle=10
 [[ "${VELL_SESSION_INNER:-}" == 1 ]] || { echo "run inside tests/support/headless-session.sh" >&2; exit 2; }
 
 scratch=$(mktemp -d)
@@ -33,11 +34,9 @@ password=$(sed -n 's/.*password \([^ ]*\) .*/\1/p' "$scratch/service.log")
 
 # Signs in as the web application's "Connect" does: a session from the
 # service, handed to the running program through its vell://auth link (a
-# second `vell LINK` passes it on and exits). Waits for the program to be up.
+# second `vell LINK` passes it on and exits).
 sign_in() {
   local session link
-  timeout 20 xdotool search --sync --onlyvisible --pid "$1" --name Vell >/dev/null ||
-    { echo "no window: the program did not start" >&2; return 1; }
   session=$(curl -sf -H 'Content-Type: application/json' \
     -d "$(jq -n --arg e "$email" --arg p "$password" '{email: $e, password: $p}')" \
     "http://127.0.0.1:$port/api/v1/auth/signin") || { echo "the service refused the sign-in" >&2; return 1; }
@@ -62,13 +61,33 @@ pss_kib() { awk '/^Pss:/ {print $2}' "/proc/$1/smaps_rollup" 2>/dev/null || echo
 # it moves with what else runs; the private pages (USS) do not.
 uss_kib() { awk '/^Private_(Clean|Dirty):/ {n += $2} END {print n + 0}' "/proc/$1/smaps_rollup" 2>/dev/null || echo 0; }
 wakeups() { awk '{print $3}' "/proc/$1/task/$1/schedstat"; }  # times the main thread ran
+# Times any of its threads ran (WebKit's and the libraries' own threads too).
+thread_wakeups() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{n += $3} END {print n + 0}'; }
+# Nanoseconds on a CPU, all its threads (clock ticks would be too coarse for 0.1 %).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{n += $1} END {printf "%d\n", n}'; }
 
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-own=() all=() own_private=() all_private=() wakeups_per_s=() cpu_share=()
+# Over `window` seconds: "<main-loop wake-ups/s> <all threads' wake-ups/s> <% of a core>".
+quiet_window() {
+  local s0 a0 t0 s1 a1 t1
+  s0=$(wakeups "$1") a0=$(thread_wakeups "$1") t0=$(cpu_ns "$1")
+  sleep "$window"
+  s1=$(wakeups "$1") a1=$(thread_wakeups "$1") t1=$(cpu_ns "$1")
+  awk -v s="$((s1 - s0))" -v a="$((a1 - a0))" -v t="$((t1 - t0))" -v w="$window" \
+    'BEGIN {printf "%.1f %.1f %.3f\n", s / w, a / w, t / 1e9 / w * 100}'
+}
+
+own=() all=() own_private=() all_private=() wakeups_per_s=() thread_wakeups_per_s=() cpu_share=()
+watch_wakeups_per_s=() watch_cpu_share=()
 for ((run = 0; run < runs; run++)); do
   rm -rf "$XDG_DATA_HOME/Vell" "$XDG_CACHE_HOME/Vell"
   VELL_INFO_FILE="$scratch/info.json" build/bin/vell >"$scratch/vell.log" 2>&1 &
   vell_pid=$!
+  timeout 20 xdotool search --sync --onlyvisible --pid "$vell_pid" --name Vell >/dev/null ||
+    { echo "no window: the program did not start" >&2; cat "$scratch/vell.log" >&2; exit 1; }
+  # Signed out, the setup watch measures the checklist every few seconds.
+  sleep "$settle"
+  read -r main _ cpu < <(quiet_window "$vell_pid")
+  watch_wakeups_per_s+=("$main") watch_cpu_share+=("$cpu")
   sign_in "$vell_pid" || exit 1
   sleep "$idle"
   kill -0 "$vell_pid" 2>/dev/null || { echo "vell exited:" >&2; cat "$scratch/vell.log" >&2; exit 1; }
@@ -80,11 +99,10 @@ for ((run = 0; run < runs; run++)); do
   done
   echo "run $run:$line" >&2
   own+=("$(pss_kib "$vell_pid")") all+=("$total") own_private+=("$(uss_kib "$vell_pid")") all_private+=("$private")
-  s0=$(wakeups "$vell_pid") t0=$(cpu_ticks "$vell_pid")
-  sleep "$window"
-  s1=$(wakeups "$vell_pid") t1=$(cpu_ticks "$vell_pid")
-  cpu_share+=("$(awk -v a="$t0" -v b="$t1" -v w="$window" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.3f", (b - a) / hz / w * 100}')")
-  wakeups_per_s+=("$(awk -v a="$s0" -v b="$s1" -v w="$window" 'BEGIN {printf "%.1f", (b - a) / w}')")
+  read -r main threads cpu < <(quiet_window "$vell_pid")
+  wakeups_per_s+=("$main") thread_wakeups_per_s+=("$threads") cpu_share+=("$cpu")
+  echo "run $run: times each thread ran since the start:" >&2
+  for t in /proc/"$vell_pid"/task/*; do echo "  $(cat "$t/comm") $(awk '{print $3}' "$t/schedstat")"; done >&2
   kill "$vell_pid"; wait "$vell_pid" 2>/dev/null || true; vell_pid=""
 done
 
@@ -99,4 +117,7 @@ bench idle.pss.program MiB '<=40' 1024 "${own[@]}"
 bench idle.uss.all MiB - 1024 "${all_private[@]}"
 bench idle.uss.program MiB - 1024 "${own_private[@]}"
 bench idle.wakeups.main_loop /s '<=0' 1 "${wakeups_per_s[@]}"
+bench idle.wakeups.threads /s '<=0' 1 "${thread_wakeups_per_s[@]}"
 bench idle.cpu.program % '<=0.1' 1 "${cpu_share[@]}"
+bench setup_watch.wakeups.main_loop /s - 1 "${watch_wakeups_per_s[@]}"
+bench setup_watch.cpu.program % '<=0.1' 1 "${watch_cpu_share[@]}"
