@@ -76,6 +76,10 @@ FAULTS = [
      " && !it->get_ref<const std::string&>().empty()", ""),
     # panel
     # platform
+    ("walk's tree description loses editable inputs", "fill_atspi_test", "src/platform/linux/AtspiTreeSnapshot.h",
+     '"org.a11y.atspi.EditableText",', '"org.a11y.atspi.Editable",'),
+    ("tray tooltip kept when it changes", "app_tray_item_test", "src/platform/linux/TrayStatusItem.cpp",
+     "if (text == impl_->toolTip) return;", "if (text != impl_->toolTip) return;"),
     # service
     ("e-mail token not read as email", "service_field_mapper_test", "service/FieldMapper.cpp",
      '            if (lowered == "e-mail") lowered = "email";\n', ""),

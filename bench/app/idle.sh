@@ -7,10 +7,11 @@
 # main thread was scheduled) and of all its threads, and the share of a core
 # of all its threads. Starts build/bin/vell against vell-service on a free
 # loopback port. Run inside tests/support/headless-session.sh; prints BENCH lines.
-#   idle.sh [RUNS] [IDLE_SECONDS]
+#   [VELL_BIN=build/bin/vell] idle.sh [RUNS] [IDLE_SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-3} idle=${2:-20} window=10 settle=10
+vell=${VELL_BIN:-build/bin/vell}  # another build of the program, for a comparison
 [[ "${VELL_SESSION_INNER:-}" == 1 ]] || { echo "run inside tests/support/headless-session.sh" >&2; exit 2; }
 
 scratch=$(mktemp -d)
@@ -41,7 +42,7 @@ sign_in() {
     -d "$(jq -n --arg e "$email" --arg p "$password" '{email: $e, password: $p}')" \
     "http://127.0.0.1:$port/api/v1/auth/signin") || { echo "the service refused the sign-in" >&2; return 1; }
   link=$(jq -r '"vell://auth#access_token=\(.access_token|@uri)&refresh_token=\(.refresh_token|@uri)&expires_at=\(.expires_at)&email=\(.email|@uri)"' <<<"$session")
-  VELL_INFO_FILE="$scratch/info.json" build/bin/vell "$link" >>"$scratch/vell.log" 2>&1
+  VELL_INFO_FILE="$scratch/info.json" "$vell" "$link" >>"$scratch/vell.log" 2>&1
 }
 
 # The process and its descendants, one pid a line.
@@ -80,7 +81,7 @@ own=() all=() own_private=() all_private=() wakeups_per_s=() thread_wakeups_per_
 watch_wakeups_per_s=() watch_cpu_share=()
 for ((run = 0; run < runs; run++)); do
   rm -rf "$XDG_DATA_HOME/Vell" "$XDG_CACHE_HOME/Vell"
-  VELL_INFO_FILE="$scratch/info.json" build/bin/vell >"$scratch/vell.log" 2>&1 &
+  VELL_INFO_FILE="$scratch/info.json" "$vell" >"$scratch/vell.log" 2>&1 &
   vell_pid=$!
   timeout 20 xdotool search --sync --onlyvisible --pid "$vell_pid" --name Vell >/dev/null ||
     { echo "no window: the program did not start" >&2; cat "$scratch/vell.log" >&2; exit 1; }

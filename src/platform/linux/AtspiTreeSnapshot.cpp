@@ -1,8 +1,12 @@
 #include "platform/linux/AtspiTreeSnapshot.h"
 
+#include <dbus/dbus.h>
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <string_view>
 
 namespace vell::platform {
 
@@ -88,10 +92,104 @@ std::optional<AtspiTreeSnapshot> AtspiTreeSnapshot::fromReply(GVariant* reply) {
             for (gsize word = 0, size = std::min<gsize>(g_variant_n_children(states), 2); word < size; ++word)
                 item.states |= static_cast<std::uint64_t>(g_variant_get_uint32(Child(states, word))) << (32 * word);
         }
-        if (item.index >= 0) snapshot.children_[item.parent].emplace_back(item.index, path);
-        snapshot.items_.emplace(std::move(path), std::move(item));
+        snapshot.add(std::move(path), std::move(item));
     }
-    for (auto& [parent, children] : snapshot.children_) std::sort(children.begin(), children.end());
+    snapshot.sortChildren();
+    return snapshot;
+}
+
+void AtspiTreeSnapshot::add(std::string path, Item item) {
+    if (item.index >= 0) children_[item.parent].emplace_back(item.index, path);
+    items_.emplace(std::move(path), std::move(item));
+}
+
+void AtspiTreeSnapshot::sortChildren() {
+    for (auto& [parent, children] : children_) std::sort(children.begin(), children.end());
+}
+
+namespace {
+
+struct ConnectionClose {
+    void operator()(DBusConnection* connection) const {
+        dbus_connection_close(connection);
+        dbus_connection_unref(connection);
+    }
+};
+struct MessageUnref {
+    void operator()(DBusMessage* message) const { dbus_message_unref(message); }
+};
+
+// The field under the iterator, then moves on.
+const char* nextString(DBusMessageIter& it) {
+    const char* value = nullptr;
+    dbus_message_iter_get_basic(&it, &value);
+    dbus_message_iter_next(&it);
+    return value;
+}
+template <typename Number>
+Number nextNumber(DBusMessageIter& it) {
+    Number value{};
+    dbus_message_iter_get_basic(&it, &value);
+    dbus_message_iter_next(&it);
+    return value;
+}
+// The object path of a (so) reference.
+const char* nextPath(DBusMessageIter& it) {
+    DBusMessageIter reference;
+    dbus_message_iter_recurse(&it, &reference);
+    dbus_message_iter_next(&reference);
+    dbus_message_iter_next(&it);
+    return nextString(reference);
+}
+
+}  // namespace
+
+std::optional<AtspiTreeSnapshot> AtspiTreeSnapshot::request(const std::string& address, int timeoutMs) {
+    DBusError error;
+    dbus_error_init(&error);
+    std::unique_ptr<DBusConnection, ConnectionClose> connection(dbus_connection_open_private(address.c_str(), &error));
+    dbus_error_free(&error);
+    if (!connection) return std::nullopt;
+    dbus_connection_set_exit_on_disconnect(connection.get(), FALSE);
+    std::unique_ptr<DBusMessage, MessageUnref> question(
+        dbus_message_new_method_call(nullptr, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"));
+    if (!question) return std::nullopt;
+    std::unique_ptr<DBusMessage, MessageUnref> reply(
+        dbus_connection_send_with_reply_and_block(connection.get(), question.get(), timeoutMs, &error));
+    dbus_error_free(&error);
+    // The shape is checked once, so each field below is read without asking its type.
+    const std::string_view body(replyType);  // the reply's one argument, without the tuple around it
+    if (!reply || body.substr(1, body.size() - 2) != dbus_message_get_signature(reply.get())) return std::nullopt;
+
+    AtspiTreeSnapshot snapshot;
+    DBusMessageIter top, list;
+    dbus_message_iter_init(reply.get(), &top);
+    dbus_message_iter_recurse(&top, &list);
+    while (dbus_message_iter_get_arg_type(&list) == DBUS_TYPE_STRUCT) {
+        DBusMessageIter entry;
+        dbus_message_iter_recurse(&list, &entry);
+        dbus_message_iter_next(&list);
+        Item item;
+        std::string path = nextPath(entry);
+        nextPath(entry);  // the application
+        item.parent = nextPath(entry);
+        item.index = nextNumber<dbus_int32_t>(entry);
+        item.childCount = nextNumber<dbus_int32_t>(entry);
+        DBusMessageIter interfaces;
+        dbus_message_iter_recurse(&entry, &interfaces);
+        dbus_message_iter_next(&entry);
+        while (dbus_message_iter_get_arg_type(&interfaces) == DBUS_TYPE_STRING)
+            item.interfaces |= interfaceBit(nextString(interfaces));
+        item.name = nextString(entry);
+        item.role = static_cast<AtspiRole>(nextNumber<dbus_uint32_t>(entry));
+        item.description = nextString(entry);
+        DBusMessageIter states;
+        dbus_message_iter_recurse(&entry, &states);
+        for (unsigned word = 0; word < 2 && dbus_message_iter_get_arg_type(&states) == DBUS_TYPE_UINT32; ++word)
+            item.states |= static_cast<std::uint64_t>(nextNumber<dbus_uint32_t>(states)) << (32 * word);
+        snapshot.add(std::move(path), std::move(item));
+    }
+    snapshot.sortChildren();
     return snapshot;
 }
 

@@ -42,6 +42,11 @@ public:
 
     // Reads the answer to the cache's GetItems; nothing when it has another shape.
     static std::optional<AtspiTreeSnapshot> fromReply(GVariant* reply);
+    // Asks the application at its own bus address (a direct connection) and
+    // reads the answer as it arrives on the wire: GDBus would first rebuild
+    // the whole answer, value by value, as a GVariant. Nothing when it does not
+    // answer within the time-out or answers in another shape.
+    static std::optional<AtspiTreeSnapshot> request(const std::string& address, int timeoutMs);
 
     const Item* find(const std::string& path) const;
     // The element's children in order, only when the snapshot holds all of them.
@@ -49,6 +54,8 @@ public:
 
 private:
     static unsigned interfaceBit(const char* interface);
+    void add(std::string path, Item item);
+    void sortChildren();  // once every item is in
 
     std::unordered_map<std::string, Item> items_;
     std::unordered_map<std::string, std::vector<std::pair<int, std::string>>> children_;
