@@ -67,18 +67,21 @@ thread_wakeups() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{n += $3} 
 # Nanoseconds on a CPU, all its threads (clock ticks would be too coarse for 0.1 %).
 cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{n += $1} END {printf "%d\n", n}'; }
 
-# Over `window` seconds: "<main-loop wake-ups/s> <all threads' wake-ups/s> <% of a core>".
+main_cpu_ns() { awk '{print $1}' "/proc/$1/task/$1/schedstat"; }
+
+# Over `window` seconds: "<main-loop wake-ups/s> <all threads' wake-ups/s> <% of a core, all threads>
+# <% of a core, main thread>".
 quiet_window() {
-  local s0 a0 t0 s1 a1 t1
-  s0=$(wakeups "$1") a0=$(thread_wakeups "$1") t0=$(cpu_ns "$1")
+  local s0 a0 t0 m0 s1 a1 t1 m1
+  s0=$(wakeups "$1") a0=$(thread_wakeups "$1") t0=$(cpu_ns "$1") m0=$(main_cpu_ns "$1")
   sleep "$window"
-  s1=$(wakeups "$1") a1=$(thread_wakeups "$1") t1=$(cpu_ns "$1")
-  awk -v s="$((s1 - s0))" -v a="$((a1 - a0))" -v t="$((t1 - t0))" -v w="$window" \
-    'BEGIN {printf "%.1f %.1f %.3f\n", s / w, a / w, t / 1e9 / w * 100}'
+  s1=$(wakeups "$1") a1=$(thread_wakeups "$1") t1=$(cpu_ns "$1") m1=$(main_cpu_ns "$1")
+  awk -v s="$((s1 - s0))" -v a="$((a1 - a0))" -v t="$((t1 - t0))" -v m="$((m1 - m0))" -v w="$window" \
+    'BEGIN {printf "%.1f %.1f %.3f %.3f\n", s / w, a / w, t / 1e9 / w * 100, m / 1e9 / w * 100}'
 }
 
 own=() all=() own_private=() all_private=() wakeups_per_s=() thread_wakeups_per_s=() cpu_share=()
-watch_wakeups_per_s=() watch_cpu_share=()
+watch_wakeups_per_s=() watch_cpu_share=() main_cpu_share=() watch_main_cpu_share=()
 for ((run = 0; run < runs; run++)); do
   rm -rf "$XDG_DATA_HOME/Vell" "$XDG_CACHE_HOME/Vell"
   VELL_INFO_FILE="$scratch/info.json" "$vell" >"$scratch/vell.log" 2>&1 &
@@ -87,8 +90,8 @@ for ((run = 0; run < runs; run++)); do
     { echo "no window: the program did not start" >&2; cat "$scratch/vell.log" >&2; exit 1; }
   # Signed out, the setup watch measures the checklist every few seconds.
   sleep "$settle"
-  read -r main _ cpu < <(quiet_window "$vell_pid")
-  watch_wakeups_per_s+=("$main") watch_cpu_share+=("$cpu")
+  read -r main _ cpu main_cpu < <(quiet_window "$vell_pid")
+  watch_wakeups_per_s+=("$main") watch_cpu_share+=("$cpu") watch_main_cpu_share+=("$main_cpu")
   sign_in "$vell_pid" || exit 1
   sleep "$idle"
   kill -0 "$vell_pid" 2>/dev/null || { echo "vell exited:" >&2; cat "$scratch/vell.log" >&2; exit 1; }
@@ -100,8 +103,8 @@ for ((run = 0; run < runs; run++)); do
   done
   echo "run $run:$line" >&2
   own+=("$(pss_kib "$vell_pid")") all+=("$total") own_private+=("$(uss_kib "$vell_pid")") all_private+=("$private")
-  read -r main threads cpu < <(quiet_window "$vell_pid")
-  wakeups_per_s+=("$main") thread_wakeups_per_s+=("$threads") cpu_share+=("$cpu")
+  read -r main threads cpu main_cpu < <(quiet_window "$vell_pid")
+  wakeups_per_s+=("$main") thread_wakeups_per_s+=("$threads") cpu_share+=("$cpu") main_cpu_share+=("$main_cpu")
   echo "run $run: times each thread ran since the start:" >&2
   for t in /proc/"$vell_pid"/task/*; do echo "  $(cat "$t/comm") $(awk '{print $3}' "$t/schedstat")"; done >&2
   kill "$vell_pid"; wait "$vell_pid" 2>/dev/null || true; vell_pid=""
@@ -120,5 +123,7 @@ bench idle.uss.program MiB - 1024 "${own_private[@]}"
 bench idle.wakeups.main_loop /s '<=0' 1 "${wakeups_per_s[@]}"
 bench idle.wakeups.threads /s '<=0' 1 "${thread_wakeups_per_s[@]}"
 bench idle.cpu.program % '<=0.1' 1 "${cpu_share[@]}"
+bench idle.cpu.main_loop % - 1 "${main_cpu_share[@]}"
 bench setup_watch.wakeups.main_loop /s - 1 "${watch_wakeups_per_s[@]}"
 bench setup_watch.cpu.program % '<=0.1' 1 "${watch_cpu_share[@]}"
+bench setup_watch.cpu.main_loop % - 1 "${watch_main_cpu_share[@]}"
