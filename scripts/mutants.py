@@ -135,6 +135,10 @@ FAULTS = [
      "g_thread_pool_free(finishing, FALSE, TRUE);", "g_thread_pool_free(finishing, FALSE, FALSE);"),
     ("cancelled timer fires", "platform_glib_loop_test", "src/platform/linux/GlibMainLoop.cpp",
      "if (!call->cancelled || !*call->cancelled) call->fn();", "call->fn();"),
+    ("walk's tree description loses editable inputs", "fill_atspi_test", "src/platform/linux/AtspiTreeSnapshot.h",
+     '"org.a11y.atspi.EditableText",', '"org.a11y.atspi.Editable",'),
+    ("tray tooltip kept when it changes", "app_tray_item_test", "src/platform/linux/TrayStatusItem.cpp",
+     "if (text == impl_->toolTip) return;", "if (text != impl_->toolTip) return;"),
     # service
     ("e-mail label not read as email", "service_field_mapper_test", "service/FieldMapper.cpp",
      '        lowered.replace(at, 6, "email");', "        ++at;"),

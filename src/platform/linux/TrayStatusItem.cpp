@@ -318,8 +318,12 @@ TrayStatusItem::TrayStatusItem() : impl_(std::make_unique<Impl>()) {}
 
 TrayStatusItem::~TrayStatusItem() = default;
 
+// Each setter tells the host only of a change: the owner sets all three after
+// every change of its model, and a host redraws at every signal.
 bool TrayStatusItem::setImage(const std::string& symbol, const std::string& description) {
-    impl_->iconName = symbolIconName(symbol);
+    std::string iconName = symbolIconName(symbol);
+    if (iconName == impl_->iconName && description == impl_->description) return !iconName.empty();
+    impl_->iconName = std::move(iconName);
     impl_->description = description;
     impl_->emit("NewIcon");
     impl_->updateXEmbed();
@@ -327,12 +331,14 @@ bool TrayStatusItem::setImage(const std::string& symbol, const std::string& desc
 }
 
 void TrayStatusItem::setToolTip(const std::string& text) {
+    if (text == impl_->toolTip) return;
     impl_->toolTip = text;
     impl_->emit("NewToolTip");
     impl_->updateXEmbed();
 }
 
 void TrayStatusItem::setTitle(const std::string& text) {
+    if (text == impl_->title) return;
     impl_->title = text;
     impl_->emit("NewTitle");
     impl_->emit("XAyatanaNewLabel", g_variant_new("(ss)", text.c_str(), text.c_str()));
