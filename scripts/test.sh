@@ -33,7 +33,7 @@ count() {  # adds the counts of a ctest log to the totals
   passed=$((passed + total - bad)); failed=$((failed + bad))
 }
 
-echo "== integration, packaging and link-fuzz tests (normal build) =="
+echo "== integration and packaging tests (normal build) =="
 ctest --test-dir build -LE unit --output-on-failure -j"$jobs" 2>&1 | tee build/ctest.log
 count build/ctest.log
 echo "== short soak: dictations and inserts in a row, nothing lost or leaked =="

@@ -68,10 +68,9 @@ int Application::run(int argc, char** argv) {
 
     // Registering decides which instance this is; only the primary one starts
     // up (and needs a display), a remote one just forwards its command line.
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     if (!g_application_register(G_APPLICATION(gtk), nullptr, &error)) {
         std::fprintf(stderr, "vell: %s\n", error ? error->message : "cannot register the application");
-        if (error) g_error_free(error);
         g_object_unref(gtk);
         return 1;
     }

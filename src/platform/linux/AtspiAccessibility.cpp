@@ -11,33 +11,10 @@
 
 #include "platform/ReadingOrder.h"
 #include "platform/linux/AtspiTreeSnapshot.h"
+#include "platform/linux/GlibHolders.h"
 
 namespace vell::platform {
 namespace {
-
-// ---- owners of library objects ----------------------------------------------------------
-
-struct GObjectUnref {
-    void operator()(gpointer object) const {
-        if (object) g_object_unref(object);
-    }
-};
-template <typename T>
-using GRef = std::unique_ptr<T, GObjectUnref>;
-
-struct GErrorFree {
-    void operator()(GError* e) const {
-        if (e) g_error_free(e);
-    }
-};
-using ErrorRef = std::unique_ptr<GError, GErrorFree>;
-
-struct GVariantUnref {
-    void operator()(GVariant* v) const {
-        if (v) g_variant_unref(v);
-    }
-};
-using VariantRef = std::unique_ptr<GVariant, GVariantUnref>;
 
 // The object replacement character stands for embedded objects in AT-SPI text.
 std::string withoutObjectReplacement(std::string text) {

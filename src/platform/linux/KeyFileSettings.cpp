@@ -2,14 +2,15 @@
 
 #include <system_error>
 
+#include "platform/Folders.h"
+
 namespace vell::platform {
 
 namespace {
 constexpr const char* group = "settings";
 }
 
-KeyFileSettings::KeyFileSettings()
-    : KeyFileSettings(std::filesystem::path(g_get_user_config_dir()) / "vell" / "settings.ini") {}
+KeyFileSettings::KeyFileSettings() : KeyFileSettings(folders::configHome() / "vell" / "settings.ini") {}
 
 KeyFileSettings::KeyFileSettings(std::filesystem::path file) : file_(std::move(file)), keys_(g_key_file_new()) {
     // A missing or unreadable file is an empty one: every key takes its fallback.
@@ -17,13 +18,9 @@ KeyFileSettings::KeyFileSettings(std::filesystem::path file) : file_(std::move(f
 }
 
 bool KeyFileSettings::boolean(const std::string& key, bool fallback) const {
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     const gboolean value = g_key_file_get_boolean(keys_.get(), group, key.c_str(), &error);
-    if (error) {
-        g_error_free(error);
-        return fallback;
-    }
-    return value;
+    return error ? fallback : value;
 }
 
 void KeyFileSettings::setBoolean(const std::string& key, bool value) {

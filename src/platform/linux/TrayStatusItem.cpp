@@ -190,12 +190,9 @@ struct TrayStatusItem::Impl {
             bus, watcherName, "/StatusNotifierWatcher", watcherName, "RegisterStatusNotifierItem",
             g_variant_new("(s)", busName.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, cancellable,
             [](GObject* source, GAsyncResult* result, gpointer self) {
-                GError* error = nullptr;
-                GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-                if (reply) g_variant_unref(reply);
-                const bool cancelled = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
-                if (error) g_error_free(error);
-                if (cancelled) return;  // the item is gone
+                g_autoptr(GError) error = nullptr;
+                g_autoptr(GVariant) reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+                if (error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;  // the item is gone
                 auto* impl = static_cast<Impl*>(self);
                 // A watcher that refuses the item leaves it to an XEmbed tray.
                 impl->registered = reply != nullptr;

@@ -10,6 +10,8 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/Folders.h"
+
 namespace vell::platform {
 
 namespace {
@@ -41,26 +43,20 @@ std::string reason(const std::error_code& error) { return error.message(); }
 XdgLoginItem::XdgLoginItem(std::filesystem::path program, std::filesystem::path configHome)
     : program_(std::move(program)), entry_(std::move(configHome) / "autostart" / "vell.desktop") {}
 
-std::filesystem::path XdgLoginItem::defaultConfigHome() {
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/') return config;
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home && *home ? home : g_get_home_dir()) / ".config";
-}
+std::filesystem::path XdgLoginItem::defaultConfigHome() { return folders::configHome(); }
 
 std::filesystem::path XdgLoginItem::ownProgram() {
-    std::error_code ignored;
-    auto path = std::filesystem::read_symlink("/proc/self/exe", ignored);
-    return ignored ? std::filesystem::path("vell") : path;
+    auto path = folders::executable();
+    return path.empty() ? std::filesystem::path("vell") : path;
 }
 
 LoginItem::Status XdgLoginItem::status() {
     std::error_code error;
     if (!std::filesystem::is_regular_file(entry_, error)) return Status::notRegistered;
-    std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), &g_key_file_free);
-    if (!g_key_file_load_from_file(file.get(), entry_.c_str(), G_KEY_FILE_NONE, nullptr)) return Status::enabled;
-    GError* rawError = nullptr;
-    const gboolean hidden = g_key_file_get_boolean(file.get(), G_KEY_FILE_DESKTOP_GROUP, "Hidden", &rawError);
-    if (rawError) g_error_free(rawError);
+    g_autoptr(GKeyFile) file = g_key_file_new();
+    if (!g_key_file_load_from_file(file, entry_.c_str(), G_KEY_FILE_NONE, nullptr)) return Status::enabled;
+    g_autoptr(GError) ignored = nullptr;
+    const gboolean hidden = g_key_file_get_boolean(file, G_KEY_FILE_DESKTOP_GROUP, "Hidden", &ignored);
     return hidden ? Status::notRegistered : Status::enabled;
 }
 

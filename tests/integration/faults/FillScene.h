@@ -45,7 +45,7 @@ struct FillScene {
         if (!form.waitReady()) return false;
         platform::AtspiAccessibility direct;
         fill::FillEngine reader(direct);
-        return FormProcess::eventually([&] { return reader.enumerate(form.pid(), 40).size() >= 4; });
+        return waitUntil([&] { return reader.enumerate(form.pid(), 40).size() >= 4; });
     }
 
     // Fills the form from a note; true once the fill has ended (a hung
