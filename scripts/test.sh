@@ -44,8 +44,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -L unit --output-on-failure -j"$jobs" 2>&1 | tee build-asan/ctest.log
 count build-asan/ctest.log
 echo "== unit tests under ThreadSanitizer =="
+# Left out: a walk through 4,000 nested elements, whose fake tree is freed
+# recursively deeper than ThreadSanitizer's own shadow stack allows (it
+# crashes inside the sanitizer; the walk itself is no recursion).
 TSAN_OPTIONS="suppressions=$PWD/scripts/tsan.supp:second_deadlock_stack=1" \
-  ctest --test-dir build-tsan -L unit --output-on-failure -j"$jobs" 2>&1 | tee build-tsan/ctest.log
+  ctest --test-dir build-tsan -L unit -E 'StopsAfter4000Elements' --output-on-failure -j"$jobs" 2>&1 |
+  tee build-tsan/ctest.log
 count build-tsan/ctest.log
 echo "== fuzz targets, a few seconds each =="
 bash scripts/fuzz.sh 3 2>&1 | tee build/fuzz.log
