@@ -7,6 +7,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/Folders.h"
+
 namespace vell::app {
 namespace {
 
@@ -24,9 +26,8 @@ const nlohmann::json& deploymentDictionary() {
 
 std::filesystem::path Config::deploymentFile() {
     if (const char* chosen = std::getenv("VELL_INFO_FILE"); chosen && *chosen) return chosen;
-    std::error_code error;
-    auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error) return "share/vell/info.json";
+    auto exe = platform::folders::executable();
+    if (exe.empty()) return "share/vell/info.json";
     return exe.parent_path().parent_path() / "share" / "vell" / "info.json";
 }
 

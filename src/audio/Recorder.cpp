@@ -1,25 +1,16 @@
 #include "audio/Recorder.h"
 
-#include <uuid/uuid.h>
-
 #include <string_view>
 #include <system_error>
 #include <utility>
+
+#include "platform/Uuid.h"
 
 namespace vell::audio {
 namespace {
 
 constexpr std::string_view filePrefix = "vell-dictation-";
 constexpr std::string_view fileSuffix = ".m4a";
-
-// A fresh random UUID in its canonical upper-case form.
-std::string newUpperCaseUUID() {
-    uuid_t id;
-    uuid_generate_random(id);
-    char text[37];
-    uuid_unparse_upper(id, text);
-    return text;
-}
 
 }  // namespace
 
@@ -42,7 +33,8 @@ void Recorder::removeLeftovers() {
 }
 
 void Recorder::start() {
-    auto file = input_->temporaryDirectory() / (std::string(filePrefix) + newUpperCaseUUID() + std::string(fileSuffix));
+    auto file = input_->temporaryDirectory() /
+                (std::string(filePrefix) + platform::Uuid::random().text() + std::string(fileSuffix));
     // Throws before anything changes: a take already running keeps running.
     auto capture = input_->record(file);
 

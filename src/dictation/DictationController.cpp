@@ -2,7 +2,6 @@
 
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
-#include <uuid/uuid.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -113,20 +112,6 @@ DictationController::Entry newEntry(std::string text, DictationController::Mode 
 }
 
 }  // namespace
-
-// ---- Entry::Id -----------------------------------------------------------------------------
-
-DictationController::Entry::Id DictationController::Entry::Id::random() {
-    Id id;
-    uuid_generate_random(id.bytes.data());
-    return id;
-}
-
-std::string DictationController::Entry::Id::text() const {
-    char buffer[37];
-    uuid_unparse_upper(bytes.data(), buffer);
-    return buffer;
-}
 
 // ---- creation ------------------------------------------------------------------------------
 

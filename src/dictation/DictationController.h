@@ -29,6 +29,7 @@
 #include "platform/Desktop.h"
 #include "platform/MainLoop.h"
 #include "platform/Task.h"
+#include "platform/Uuid.h"
 #include "session/Session.h"
 
 namespace vell::dictation {
@@ -101,12 +102,7 @@ public:
     // One line of the history.
     struct Entry {
         // A random (version 4) UUID.
-        struct Id {
-            std::array<unsigned char, 16> bytes{};
-            static Id random();
-            std::string text() const;  // upper-case canonical form
-            bool operator==(const Id&) const = default;
-        };
+        using Id = platform::Uuid;
 
         Id id;
         std::chrono::system_clock::time_point date;

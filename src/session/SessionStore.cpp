@@ -1,7 +1,6 @@
 #include "session/SessionStore.h"
 
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "platform/Folders.h"
 #include "session/PanelWebView.h"
 
 namespace vell::session {
@@ -62,16 +62,7 @@ void SessionStore::setShared(std::shared_ptr<SessionStore> store) {
     sharedStore = std::move(store);
 }
 
-std::filesystem::path SessionStore::defaultDirectory() {
-    // Relative values of XDG_DATA_HOME are invalid and ignored, as the XDG rules say.
-    const char* data = std::getenv("XDG_DATA_HOME");
-    if (data && data[0] == '/') return std::filesystem::path(data) / "Vell";
-    const char* home = std::getenv("HOME");
-    std::string homeDir = home && home[0] ? home : "";
-    if (homeDir.empty())
-        if (const passwd* entry = ::getpwuid(::getuid()); entry && entry->pw_dir) homeDir = entry->pw_dir;
-    return std::filesystem::path(homeDir) / ".local" / "share" / "Vell";
-}
+std::filesystem::path SessionStore::defaultDirectory() { return platform::folders::dataHome() / "Vell"; }
 
 SessionStore::Reading SessionStore::read(const std::string& content) {
     Reading reading;

@@ -2,14 +2,15 @@
 
 #include <system_error>
 
+#include "platform/Folders.h"
+
 namespace vell::platform {
 
 namespace {
 constexpr const char* group = "settings";
 }
 
-KeyFileSettings::KeyFileSettings()
-    : KeyFileSettings(std::filesystem::path(g_get_user_config_dir()) / "vell" / "settings.ini") {}
+KeyFileSettings::KeyFileSettings() : KeyFileSettings(folders::configHome() / "vell" / "settings.ini") {}
 
 KeyFileSettings::KeyFileSettings(std::filesystem::path file) : file_(std::move(file)), keys_(g_key_file_new()) {
     // A missing or unreadable file is an empty one: every key takes its fallback.

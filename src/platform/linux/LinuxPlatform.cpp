@@ -1,5 +1,6 @@
 #include "platform/linux/LinuxPlatform.h"
 
+#include "platform/Folders.h"
 #include "platform/linux/TrayStatusItem.h"
 
 #include <gio/gio.h>
@@ -78,9 +79,8 @@ std::unique_ptr<WebView> LinuxPlatform::makeWebView() const { return std::make_u
 std::unique_ptr<StatusItem> LinuxPlatform::makeStatusItem() const { return std::make_unique<TrayStatusItem>(); }
 
 std::filesystem::path LinuxPlatform::ownExecutable() {
-    std::error_code error;
-    auto path = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::path("vell") : path;
+    auto path = folders::executable();
+    return path.empty() ? std::filesystem::path("vell") : path;
 }
 
 }  // namespace vell::platform

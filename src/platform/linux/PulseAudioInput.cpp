@@ -27,6 +27,8 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "platform/Folders.h"
+
 namespace vell::platform {
 namespace {
 
@@ -263,7 +265,7 @@ private:
         std::atomic<std::uint64_t> samples{0};
         std::atomic<float> level{silenceLevel};
         std::atomic<bool> lost{false};  // the sound server went away mid-take
-        std::mutex mutex;  // the writer, stopping and done
+        std::mutex mutex;               // the writer, stopping and done
         std::condition_variable ended;
         bool stopping = false;
         bool done = false;
@@ -458,8 +460,8 @@ std::filesystem::path PulseAudioInput::temporaryDirectory() {
         return (info.st_mode & 0777) == 0700 || ::chmod(folder.c_str(), 0700) == 0;
     };
     std::filesystem::path folder;
-    if (const char* runtime = std::getenv("XDG_RUNTIME_DIR"); runtime && *runtime)
-        folder = std::filesystem::path(runtime) / "vell";
+    if (auto runtime = folders::runtime(); !runtime.empty())
+        folder = runtime / "vell";
     else {
         std::error_code error;
         auto shared = std::filesystem::temp_directory_path(error);

@@ -4,6 +4,7 @@
 
 #include <system_error>
 
+#include "platform/Folders.h"
 #include "platform/Symbols.h"
 
 namespace vell::platform {
@@ -24,9 +25,8 @@ GtkIconTheme* iconTheme() {
 }  // namespace
 
 std::filesystem::path ownIconDirectory() {
-    std::error_code error;
-    const auto exe = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::path("share/icons") : exe.parent_path().parent_path() / "share" / "icons";
+    const auto exe = folders::executable();
+    return exe.empty() ? std::filesystem::path("share/icons") : exe.parent_path().parent_path() / "share" / "icons";
 }
 
 std::string symbolIconName(std::string_view name) {

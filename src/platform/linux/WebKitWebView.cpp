@@ -1,5 +1,6 @@
 #include "platform/linux/WebKitWebView.h"
 
+#include "platform/Folders.h"
 #include "platform/linux/ScriptEnvelope.h"
 
 #include <glib/gstdio.h>
@@ -111,8 +112,8 @@ void makeLean(WebKitSettings* settings) {
 }  // namespace
 
 WebKitWebView::Options WebKitWebView::Options::standard() {
-    std::filesystem::path data = std::filesystem::path(g_get_user_data_dir()) / "Vell";
-    std::filesystem::path cache = std::filesystem::path(g_get_user_cache_dir()) / "Vell";
+    std::filesystem::path data = folders::dataHome() / "Vell";
+    std::filesystem::path cache = folders::cacheHome() / "Vell";
     return {data / "WebKit", cache / "WebKit", false};
 }
 

@@ -10,6 +10,8 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/Folders.h"
+
 namespace vell::platform {
 
 namespace {
@@ -41,16 +43,11 @@ std::string reason(const std::error_code& error) { return error.message(); }
 XdgLoginItem::XdgLoginItem(std::filesystem::path program, std::filesystem::path configHome)
     : program_(std::move(program)), entry_(std::move(configHome) / "autostart" / "vell.desktop") {}
 
-std::filesystem::path XdgLoginItem::defaultConfigHome() {
-    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config && *config == '/') return config;
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home && *home ? home : g_get_home_dir()) / ".config";
-}
+std::filesystem::path XdgLoginItem::defaultConfigHome() { return folders::configHome(); }
 
 std::filesystem::path XdgLoginItem::ownProgram() {
-    std::error_code ignored;
-    auto path = std::filesystem::read_symlink("/proc/self/exe", ignored);
-    return ignored ? std::filesystem::path("vell") : path;
+    auto path = folders::executable();
+    return path.empty() ? std::filesystem::path("vell") : path;
 }
 
 LoginItem::Status XdgLoginItem::status() {
