@@ -73,6 +73,14 @@ private:
     std::optional<Resolver<bool>> prompt_;
 };
 
+// What a service answers after `seconds`: `value`, or `error` when one is set.
+template <typename T>
+Task<T> answerAfter(platform::MainLoop& loop, double seconds, std::exception_ptr error, T value) {
+    co_await sleep(loop, seconds);
+    if (error) std::rethrow_exception(error);
+    co_return value;
+}
+
 // Answers with `text` (or raises `error`) after the upload time.
 class RecogniserDouble : public audio::Recogniser {
 public:
@@ -89,9 +97,7 @@ public:
 
     Task<std::string> transcribe(std::filesystem::path audio, std::string mimeType) override {
         calls.push_back({mimeType, std::filesystem::exists(audio)});
-        co_await sleep(loop_, uploadSeconds);
-        if (error) std::rethrow_exception(error);
-        co_return text;
+        return answerAfter(loop_, uploadSeconds, error, text);
     }
 
 private:
@@ -149,9 +155,7 @@ public:
 
     Task<Mapping> send(std::map<std::string, std::string> source, std::vector<fill::FormAccess::Field>) override {
         sources.push_back(std::move(source));
-        co_await sleep(loop_, answerSeconds);
-        if (error) std::rethrow_exception(error);
-        co_return mapping;
+        return answerAfter(loop_, answerSeconds, error, mapping);
     }
 
 private:
