@@ -15,6 +15,7 @@ benchmarks=(
   "--no-sound | build/bin/hotkey_latency"
   "--no-sound | build/bin/dictation_desktop_bench"
   "           | build/bin/dictation_main_loop_stall_probe"
+  "           | build/bin/dictation_hotkey_to_paste"
   "           | build/bin/paste_benchmark"
   "           | build/bin/audio_recorder_bench"
   "--no-sound | build/bin/fill_enumerate_bench"

@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets (clang, libFuzzer, ASan + UBSan) in build-fuzz/ and
-# runs each for SECONDS (default 60) from its seed corpus: the program's in
-# fuzz/corpus/<target>/, the service's in tests/fuzz/service/corpus/<name>/.
+# runs each for SECONDS (default 60) from its seed corpus in fuzz/corpus/<target>/.
 # Inputs a run finds new go to build-fuzz/corpus/<target>/, a crashing input
 # to build-fuzz/artifacts/. Prints one line per target with its run count and
 # ends with "fuzz: N passed, N failed" (one per target).
@@ -23,7 +22,6 @@ fi
 
 declare -A seeds  # target -> its seed corpus
 for corpus in fuzz/corpus/*; do seeds[$(basename "$corpus")]=$corpus; done
-for corpus in tests/fuzz/service/corpus/*; do [[ -d $corpus ]] && seeds[service_$(basename "$corpus")_fuzz]=$corpus; done
 targets=("$@")
 ((${#targets[@]})) || mapfile -t targets < <(printf '%s\n' "${!seeds[@]}" | sort)
 passed=0 failed=0
@@ -33,7 +31,7 @@ for target in "${targets[@]}"; do
   log="$dir/$target.log"
   start=$(date +%s)
   # The service's decoders hold large buffers and leave freeing to their libraries.
-  leaks=1 && [[ $target == service_* ]] && leaks=0
+  leaks=1 && [[ $target == fuzz_service_* ]] && leaks=0
   ASAN_OPTIONS=detect_leaks=$leaks UBSAN_OPTIONS=print_stacktrace=1 \
     "$dir/bin/$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=4096 -max_len=4096 -print_final_stats=1 \
     -artifact_prefix="$dir/artifacts/$target-" "$dir/corpus/$target" "${seeds[$target]}" >"$log" 2>&1

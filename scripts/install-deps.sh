@@ -30,8 +30,6 @@ packages=(
   fonts-dejavu-core
   # installing: the desktop entry's check, the scheme registration, the .deb's dependencies
   desktop-file-utils xdg-utils dpkg-dev
-  # fuzzing the link readers (libFuzzer)
-  clang-14
 )
 
 missing=()

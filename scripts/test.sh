@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds Vell twice and runs every test once: the integration tests in the
-# normal build (with the program, benchmarks and fixtures), the unit tests in
-# an ASan + UBSan build; then runs each fuzz target for a few seconds
+# normal build (with the program, benchmarks and fixtures) and a short soak
+# (scripts/soak.sh), the unit tests in an ASan + UBSan build and again under
+# ThreadSanitizer; then runs each fuzz target for a few seconds
 # (scripts/fuzz.sh). Ends with one summary line: "tests: N passed, N failed".
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +19,9 @@ mkdir -p build build-asan
 build build all -DCMAKE_BUILD_TYPE=RelWithDebInfo || { echo "tests: 0 passed, 1 failed"; exit 1; }
 build build-asan unit_tests -DCMAKE_BUILD_TYPE=Debug -DVELL_SANITIZE=ON -DVELL_BUILD_BENCH=OFF \
   || { echo "tests: 0 passed, 1 failed"; exit 1; }
+mkdir -p build-tsan
+build build-tsan unit_tests -DCMAKE_BUILD_TYPE=Debug -DVELL_TSAN=ON -DVELL_BUILD_BENCH=OFF \
+  || { echo "tests: 0 passed, 1 failed"; exit 1; }
 
 passed=0 failed=0
 count() {  # adds the counts of a ctest log to the totals
@@ -29,13 +33,20 @@ count() {  # adds the counts of a ctest log to the totals
   passed=$((passed + total - bad)); failed=$((failed + bad))
 }
 
-echo "== integration, packaging and link-fuzz tests (normal build) =="
+echo "== integration and packaging tests (normal build) =="
 ctest --test-dir build -LE unit --output-on-failure -j"$jobs" 2>&1 | tee build/ctest.log
 count build/ctest.log
+echo "== short soak: dictations and inserts in a row, nothing lost or leaked =="
+bash scripts/soak.sh 40 20 2>&1 | tee build/soak.log
+if grep -q '^soak: passed' build/soak.log; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
 echo "== unit tests under ASan + UBSan =="
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --test-dir build-asan -L unit --output-on-failure -j"$jobs" 2>&1 | tee build-asan/ctest.log
 count build-asan/ctest.log
+echo "== unit tests under ThreadSanitizer =="
+TSAN_OPTIONS="suppressions=$PWD/scripts/tsan.supp:second_deadlock_stack=1" \
+  ctest --test-dir build-tsan -L unit --output-on-failure -j"$jobs" 2>&1 | tee build-tsan/ctest.log
+count build-tsan/ctest.log
 echo "== fuzz targets, a few seconds each =="
 bash scripts/fuzz.sh 3 2>&1 | tee build/fuzz.log
 line=$(grep -E '^fuzz: [0-9]+ passed, [0-9]+ failed' build/fuzz.log | tail -n 1)

@@ -1,4 +1,4 @@
-#include "Accounts.h"
+#include "service/Accounts.h"
 
 #include <sodium.h>
 

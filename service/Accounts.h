@@ -7,7 +7,7 @@
 // with it. Only hashes of the tokens are stored; passwords are kept as
 // Argon2id strings, and only a few are hashed at once (each takes 64 MiB).
 
-#include "Database.h"
+#include "service/Database.h"
 
 #include <cstdint>
 #include <functional>

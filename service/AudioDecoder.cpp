@@ -1,4 +1,4 @@
-#include "AudioDecoder.h"
+#include "service/AudioDecoder.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>

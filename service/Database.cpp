@@ -1,4 +1,4 @@
-#include "Database.h"
+#include "service/Database.h"
 
 namespace vell::service {
 

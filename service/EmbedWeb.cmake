@@ -1,7 +1,7 @@
 # Writes WebAssets.cpp: every file of WEB_DIR as a named byte string.
 file(GLOB files RELATIVE ${WEB_DIR} ${WEB_DIR}/*)
 list(SORT files)
-set(body "// Generated from service/web by EmbedWeb.cmake; do not edit.\n#include \"WebAssets.h\"\n\nnamespace vell::service {\n\nconst std::vector<WebAsset>& webAssets() {\n    static const std::vector<WebAsset> assets = {\n")
+set(body "// Generated from service/web by EmbedWeb.cmake; do not edit.\n#include \"service/WebAssets.h\"\n\nnamespace vell::service {\n\nconst std::vector<WebAsset>& webAssets() {\n    static const std::vector<WebAsset> assets = {\n")
 foreach(name ${files})
   file(READ ${WEB_DIR}/${name} hex HEX)
   string(REGEX REPLACE "([0-9a-f][0-9a-f])" "\\\\x\\1" escaped "${hex}")

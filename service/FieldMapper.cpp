@@ -1,6 +1,6 @@
-#include "FieldMapper.h"
+#include "service/FieldMapper.h"
 
-#include "SpokenText.h"
+#include "service/SpokenText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -23,50 +23,50 @@ struct Vocabulary {
 // Order matters only for ties between equally long phrases.
 const std::vector<Vocabulary>& vocabulary() {
     static const std::vector<Vocabulary> table = {
-        {Concept::FirstName,
+        {Concept::firstName,
          {"first name", "given name", "forename", "first"},
          {"first name", "given name", "forename"}},
-        {Concept::LastName, {"last name", "surname", "family name", "last"}, {"last name", "surname", "family name"}},
-        {Concept::FullName,
+        {Concept::lastName, {"last name", "surname", "family name", "last"}, {"last name", "surname", "family name"}},
+        {Concept::fullName,
          {"name", "full name", "your name", "contact name", "applicant name"},
          {"name", "full name", "im", "i am"}},
-        {Concept::Email,
+        {Concept::email,
          {"email", "email address", "e mail", "mail"},
          {"email", "email address", "e mail", "e mail address", "mail address"}},
-        {Concept::Phone,
+        {Concept::phone,
          {"phone", "telephone", "phone number", "telephone number", "mobile", "mobile number", "cell", "tel",
           "contact number"},
          {"phone", "phone number", "telephone", "telephone number", "mobile", "mobile number", "cell phone"}},
-        {Concept::AddressLine2,
+        {Concept::addressLine2,
          {"address line 2", "address 2", "apartment", "suite", "apt", "unit", "flat"},
          {"apartment", "suite", "flat number"}},
-        {Concept::Street,
+        {Concept::street,
          {"street", "address", "street address", "address line 1", "address 1", "home address", "shipping address",
           "delivery address", "billing address"},
          {"address", "street address", "home address", "shipping address", "delivery address", "i live at",
           "ship it to", "send it to", "deliver to"}},
-        {Concept::City, {"city", "town", "town city", "city town", "locality"}, {"city", "town", "i live in"}},
-        {Concept::Region,
+        {Concept::city, {"city", "town", "town city", "city town", "locality"}, {"city", "town", "i live in"}},
+        {Concept::region,
          {"state", "county", "province", "region", "state province"},
          {"state", "county", "province", "region"}},
-        {Concept::PostalCode,
+        {Concept::postalCode,
          {"zip", "zip code", "zipcode", "postal code", "postcode", "post code"},
          {"zip", "zip code", "zipcode", "postal code", "postcode", "post code"}},
-        {Concept::Country, {"country"}, {"country"}},
-        {Concept::Company,
+        {Concept::country, {"country"}, {"country"}},
+        {Concept::company,
          {"company", "company name", "organisation", "organization", "organisation name", "organization name",
           "employer", "current employer", "business", "business name"},
          {"company", "company name", "organisation", "organization", "employer", "i work at", "i work for"}},
-        {Concept::JobTitle,
+        {Concept::jobTitle,
          {"job title", "position", "role", "occupation", "current position", "current role", "job"},
          {"job title", "position", "role", "occupation", "i work as a", "i work as an", "i work as"}},
-        {Concept::Website,
+        {Concept::website,
          {"website", "web site", "url", "homepage", "home page", "portfolio", "portfolio url", "linkedin"},
          {"website", "web site", "homepage", "portfolio"}},
-        {Concept::BirthDate,
+        {Concept::birthDate,
          {"date of birth", "birth date", "birthday", "dob"},
          {"date of birth", "birthday", "born on", "i was born on"}},
-        {Concept::Notes,
+        {Concept::notes,
          {"notes", "note", "message", "comments", "comment", "additional information", "additional notes", "remarks",
           "cover letter", "anything else", "description", "about you", "your message", "delivery instructions",
           "instructions"},
@@ -130,7 +130,7 @@ const std::vector<Phrases>& phrases() {
 
 // The kind whose longest phrase occurs in the words, and that length.
 std::pair<Concept, size_t> classify(const std::vector<std::string>& words) {
-    Concept best = Concept::None;
+    Concept best = Concept::none;
     size_t bestLength = 0;
     for (auto& entry : phrases())
         for (auto& p : entry.inLabels) {
@@ -147,7 +147,7 @@ std::pair<Concept, size_t> classify(const std::vector<std::string>& words) {
 
 // The text as words and marks, each with its place in the original.
 struct Token {
-    enum Kind { Word, Connector, Stop, Newline, Mark } kind;
+    enum Kind { word, connector, stop, newline, mark } kind;
     std::string norm;  // lower-case letters and digits of a word
     size_t begin, end;
 };
@@ -164,7 +164,7 @@ std::vector<Token> tokenise(const std::string& text) {
     while (i < text.size()) {
         unsigned char c = text[i];
         if (c == '\n') {
-            tokens.push_back({Token::Newline, "", i, i + 1});
+            tokens.push_back({Token::newline, "", i, i + 1});
             ++i;
         } else if (std::isspace(c)) {
             ++i;
@@ -175,15 +175,14 @@ std::vector<Token> tokenise(const std::string& text) {
                 ++j;
             std::string word = text.substr(i, j - i), norm;
             std::string lowered = SpokenText::lower(word);
-            if (lowered == "e-mail") lowered = "email";
             for (unsigned char w : lowered)
                 if (std::isalnum(w) || w >= 0x80) norm += static_cast<char>(w);
-            tokens.push_back({Token::Word, norm, i, j});
+            tokens.push_back({Token::word, norm, i, j});
             i = j;
         } else {
-            Token::Kind kind = Token::Mark;
-            if (c == '.' || c == '!' || c == '?' || c == ';') kind = Token::Stop;
-            if (c == ':' || c == '=') kind = Token::Connector;
+            Token::Kind kind = Token::mark;
+            if (c == '.' || c == '!' || c == '?' || c == ';') kind = Token::stop;
+            if (c == ':' || c == '=') kind = Token::connector;
             tokens.push_back({kind, std::string(1, static_cast<char>(c)), i, i + 1});
             ++i;
         }
@@ -213,11 +212,11 @@ struct Hit {
 
 std::string normalised(Concept kind, const std::string& value) {
     switch (kind) {
-        case Concept::Email:
+        case Concept::email:
             return SpokenText::email(value).value_or("");
-        case Concept::Phone:
+        case Concept::phone:
             return SpokenText::phone(value).value_or("");
-        case Concept::PostalCode: {
+        case Concept::postalCode: {
             std::string written = SpokenText::withDigits(value);
             bool numeric = std::all_of(written.begin(), written.end(),
                                        [](unsigned char c) { return std::isdigit(c) || c == ' ' || c == '-'; });
@@ -226,16 +225,16 @@ std::string normalised(Concept kind, const std::string& value) {
                            [](unsigned char c) { return std::toupper(c); });
             return written;
         }
-        case Concept::Website:
+        case Concept::website:
             return SpokenText::webAddress(value);
-        case Concept::Street:
-        case Concept::AddressLine2:
+        case Concept::street:
+        case Concept::addressLine2:
             return SpokenText::capitalised(SpokenText::withDigits(value));
-        case Concept::BirthDate:
+        case Concept::birthDate:
             return SpokenText::withDigits(value);
-        case Concept::Notes:
+        case Concept::notes:
             return value;
-        case Concept::None:
+        case Concept::none:
             return SpokenText::isSpokenNumber(value) ? SpokenText::withDigits(value) : value;
         default:
             return SpokenText::capitalised(value);
@@ -293,14 +292,14 @@ std::string nameOf(const FieldMapper::Field& field) {
 }  // namespace
 
 FieldMapper::Concept FieldMapper::conceptOf(const Field& field) {
-    if (field.type == "email") return Concept::Email;
-    if (field.type == "tel") return Concept::Phone;
+    if (field.type == "email") return Concept::email;
+    if (field.type == "tel") return Concept::phone;
     for (auto* text : {&field.label, &field.placeholder, &field.near}) {
-        if (text == &field.placeholder && field.placeholder.find('@') != std::string::npos) return Concept::Email;
+        if (text == &field.placeholder && field.placeholder.find('@') != std::string::npos) return Concept::email;
         auto [kind, length] = classify(labelWords(*text));
         if (length > 0) return kind;
     }
-    return Concept::None;
+    return Concept::none;
 }
 
 std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& text,
@@ -318,7 +317,7 @@ std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& t
 
     auto tokens = tokenise(text);
     auto wordAt = [&](size_t i) -> const std::string* {
-        return i < tokens.size() && tokens[i].kind == Token::Word ? &tokens[i].norm : nullptr;
+        return i < tokens.size() && tokens[i].kind == Token::word ? &tokens[i].norm : nullptr;
     };
 
     std::vector<Hit> hits;
@@ -338,7 +337,7 @@ std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& t
             continue;
         }
         size_t after = i + best->words.size();
-        bool connected = (after < tokens.size() && tokens[after].kind == Token::Connector) ||
+        bool connected = (after < tokens.size() && tokens[after].kind == Token::connector) ||
                          (wordAt(after) && isConnectorWord(*wordAt(after)));
         hits.push_back({i, after, best->kind, best->field, connected});
         i = after;
@@ -353,7 +352,7 @@ std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& t
             auto* before = hit.start > 0 ? wordAt(hit.start - 1) : nullptr;
             bool article = before && (*before == "the" || *before == "a" || *before == "an");
             // "address is 12 Main Street": the same key again belongs to the value.
-            bool repeated = !keysOnly.empty() && ((hit.kind != Concept::None && keysOnly.back().kind == hit.kind) ||
+            bool repeated = !keysOnly.empty() && ((hit.kind != Concept::none && keysOnly.back().kind == hit.kind) ||
                                                   (hit.field >= 0 && keysOnly.back().field == hit.field));
             if (!valueFollows || article || repeated) continue;
         }
@@ -378,22 +377,22 @@ std::vector<FieldMapper::Statement> FieldMapper::statements(const std::string& t
         const Hit& hit = hits[h];
         size_t begin = hit.after;
         while (begin < tokens.size() &&
-               (tokens[begin].kind == Token::Connector || (wordAt(begin) && isConnectorWord(*wordAt(begin))) ||
-                (tokens[begin].kind == Token::Mark && tokens[begin].norm == "-")))
+               (tokens[begin].kind == Token::connector || (wordAt(begin) && isConnectorWord(*wordAt(begin))) ||
+                (tokens[begin].kind == Token::mark && tokens[begin].norm == "-")))
             ++begin;
         size_t end = begin;
-        bool notes = hit.kind == Concept::Notes;
+        bool notes = hit.kind == Concept::notes;
         size_t next = h + 1 < hits.size() ? hits[h + 1].start : tokens.size();
         while (end < tokens.size()) {
-            if (tokens[end].kind == Token::Newline) break;
-            if (!notes && (end >= next || tokens[end].kind == Token::Stop)) break;
+            if (tokens[end].kind == Token::newline) break;
+            if (!notes && (end >= next || tokens[end].kind == Token::stop)) break;
             ++end;
         }
         if (notes) {  // a note runs to the end of its line, keys and all
             while (h + 1 < hits.size() && hits[h + 1].start < end) ++h;
         }
-        while (end > begin && (tokens[end - 1].kind != Token::Word || isFillerWord(tokens[end - 1].norm))) {
-            if (notes && tokens[end - 1].kind == Token::Stop) break;
+        while (end > begin && (tokens[end - 1].kind != Token::word || isFillerWord(tokens[end - 1].norm))) {
+            if (notes && tokens[end - 1].kind == Token::stop) break;
             --end;
         }
         if (end <= begin) continue;
@@ -435,7 +434,7 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
         return std::nullopt;
     };
     for (size_t f = 0; f < fields.size(); ++f) {
-        if (!values[f].empty() || concepts[f] == Concept::None) continue;
+        if (!values[f].empty() || concepts[f] == Concept::none) continue;
         if (auto value = take(concepts[f])) values[f] = normalised(concepts[f], *value);
     }
 
@@ -443,28 +442,28 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
     for (size_t f = 0; f < fields.size(); ++f) {
         if (!values[f].empty()) continue;
         switch (concepts[f]) {
-            case Concept::FirstName:
-            case Concept::LastName:
-                if (auto full = peek(Concept::FullName)) {
+            case Concept::firstName:
+            case Concept::lastName:
+                if (auto full = peek(Concept::fullName)) {
                     auto words = split(*full);
                     if (words.size() >= 2) {
                         std::string part = words.front();
-                        if (concepts[f] == Concept::LastName) part = words.back();
+                        if (concepts[f] == Concept::lastName) part = words.back();
                         values[f] = SpokenText::capitalised(part);
                     }
                 }
                 break;
-            case Concept::FullName: {
-                auto first = peek(Concept::FirstName), last = peek(Concept::LastName);
+            case Concept::fullName: {
+                auto first = peek(Concept::firstName), last = peek(Concept::lastName);
                 if (first || last)
                     values[f] =
                         SpokenText::capitalised(first.value_or("") + (first && last ? " " : "") + last.value_or(""));
                 break;
             }
-            case Concept::Email:
+            case Concept::email:
                 values[f] = SpokenText::email(text).value_or("");
                 break;
-            case Concept::Phone: {
+            case Concept::phone: {
                 values[f] = writtenPhone(text);
                 break;
             }
@@ -475,7 +474,7 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
 
     // "12 Main Street, London, NW1 6XE" spread over the address fields.
     for (size_t f = 0; f < fields.size(); ++f) {
-        if (concepts[f] != Concept::Street || values[f].find(',') == std::string::npos) continue;
+        if (concepts[f] != Concept::street || values[f].find(',') == std::string::npos) continue;
         auto emptyField = [&](Concept c) -> int {
             for (size_t g = 0; g < fields.size(); ++g)
                 if (concepts[g] == c && values[g].empty()) return static_cast<int>(g);
@@ -492,15 +491,15 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
         for (size_t p = 1; p < parts.size(); ++p) {
             bool postal =
                 std::any_of(parts[p].begin(), parts[p].end(), [](unsigned char c) { return std::isdigit(c); });
-            int region = emptyField(Concept::Region), code = emptyField(Concept::PostalCode);
+            int region = emptyField(Concept::region), code = emptyField(Concept::postalCode);
             if (auto both = regionAndCode(parts[p]); both && region >= 0 && code >= 0) {
-                values[region] = normalised(Concept::Region, both->first);
-                values[code] = normalised(Concept::PostalCode, both->second);
+                values[region] = normalised(Concept::region, both->first);
+                values[code] = normalised(Concept::postalCode, both->second);
                 continue;
             }
-            int g = postal ? code : emptyField(Concept::City);
-            if (g < 0 && !postal) g = emptyField(Concept::Region);
-            if (g < 0 && !postal) g = emptyField(Concept::Country);
+            int g = postal ? code : emptyField(Concept::city);
+            if (g < 0 && !postal) g = emptyField(Concept::region);
+            if (g < 0 && !postal) g = emptyField(Concept::country);
             if (g < 0) {
                 street += ", " + parts[p];
                 continue;
@@ -513,7 +512,7 @@ FieldMapper::Mapping FieldMapper::map(const std::string& text, const std::vector
     // Free text with no statement at all goes to the one field meant for it.
     if (said.empty()) {
         for (size_t f = 0; f < fields.size(); ++f)
-            if (concepts[f] == Concept::Notes && values[f].empty()) {
+            if (concepts[f] == Concept::notes && values[f].empty()) {
                 auto first = text.find_first_not_of(" \t\r\n"), last = text.find_last_not_of(" \t\r\n");
                 if (first != std::string::npos) values[f] = text.substr(first, last - first + 1);
                 break;

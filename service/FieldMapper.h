@@ -25,27 +25,27 @@ public:
     };
     // What a field asks for.
     enum class Concept {
-        None,
-        FullName,
-        FirstName,
-        LastName,
-        Email,
-        Phone,
-        Street,
-        AddressLine2,
-        City,
-        Region,
-        PostalCode,
-        Country,
-        Company,
-        JobTitle,
-        Website,
-        BirthDate,
-        Notes,
+        none,
+        fullName,
+        firstName,
+        lastName,
+        email,
+        phone,
+        street,
+        addressLine2,
+        city,
+        region,
+        postalCode,
+        country,
+        company,
+        jobTitle,
+        website,
+        birthDate,
+        notes,
     };
     // One "key is value" statement read from the text.
     struct Statement {
-        Concept kind = Concept::None;
+        Concept kind = Concept::none;
         int field = -1;  // when the key was a field's own label
         std::string value;
     };

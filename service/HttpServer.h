@@ -16,7 +16,7 @@
 // FIXME: a body sent without a declared length that outgrows its route's
 // limit closes the connection instead of answering 413.
 
-#include "WorkQueue.h"
+#include "service/WorkQueue.h"
 
 #include <atomic>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "Notes.h"
+#include "service/Notes.h"
 
 #include <sodium.h>
 
@@ -71,9 +71,9 @@ Notes::Saved Notes::update(std::int64_t accountId, const std::string& id, const 
         "WHERE account_id = ? AND id = ? AND (NOT ? OR version = ?) RETURNING id, title, body, updated, version",
         {named(change.title), change.title.value_or(""), named(change.body), change.body.value_or(""), now, accountId,
          id, named(change.basedOn), change.basedOn.value_or(0)});
-    if (!rows.empty()) return {Saved::Done, noteFrom(rows[0])};
+    if (!rows.empty()) return {Saved::done, noteFrom(rows[0])};
     auto current = find(accountId, id);
-    return {current ? Saved::Stale : Saved::Missing, current};
+    return {current ? Saved::stale : Saved::missing, current};
 }
 
 bool Notes::remove(std::int64_t accountId, const std::string& id) {

@@ -5,7 +5,7 @@
 // from is refused once someone else has saved in between, so no edit is lost
 // silently.
 
-#include "Database.h"
+#include "service/Database.h"
 
 #include <cstdint>
 #include <optional>
@@ -29,7 +29,7 @@ public:
         std::optional<std::int64_t> basedOn;  // the version the editor started from
     };
     struct Saved {
-        enum Outcome { Done, Missing, Stale } outcome;
+        enum Outcome { done, missing, stale } outcome;
         std::optional<Note> note;  // the saved note, or the newer one a stale save met
     };
 

@@ -1,7 +1,7 @@
-#include "Service.h"
+#include "service/Service.h"
 
-#include "AudioDecoder.h"
-#include "WebAssets.h"
+#include "service/AudioDecoder.h"
+#include "service/WebAssets.h"
 
 #include <sodium.h>
 #include <nlohmann/json.hpp>
@@ -466,12 +466,12 @@ Response Service::saveNote(const Request& request) {
 
     auto saved = notes_.update(caller->accountId, request.param, change, options_.clock());
     switch (saved.outcome) {
-        case Notes::Saved::Missing:
+        case Notes::Saved::missing:
             return refusal(404, "That note does not exist.");
-        case Notes::Saved::Stale:
+        case Notes::Saved::stale:
             return answer(409, {{"message", "This note was changed elsewhere after you opened it."},
                                 {"note", noteJson(*saved.note)}});
-        case Notes::Saved::Done:
+        case Notes::Saved::done:
             break;
     }
     Response response = answer(200, noteJson(*saved.note));

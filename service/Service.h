@@ -10,14 +10,14 @@
 // (slow, one decoder per core) and everything else, so dictations never hold
 // up the page, the notes or a fill.
 
-#include "Accounts.h"
-#include "Database.h"
-#include "FieldMapper.h"
-#include "HttpServer.h"
-#include "Notes.h"
-#include "SignInThrottle.h"
-#include "SpeechRecogniser.h"
-#include "WorkQueue.h"
+#include "service/Accounts.h"
+#include "service/Database.h"
+#include "service/FieldMapper.h"
+#include "service/HttpServer.h"
+#include "service/Notes.h"
+#include "service/SignInThrottle.h"
+#include "service/SpeechRecogniser.h"
+#include "service/WorkQueue.h"
 
 #include <algorithm>
 #include <condition_variable>

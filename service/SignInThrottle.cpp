@@ -1,4 +1,4 @@
-#include "SignInThrottle.h"
+#include "service/SignInThrottle.h"
 
 #include <algorithm>
 

@@ -7,7 +7,7 @@
 // count against their address (each one hashes a password). The tables are
 // bounded, so a flood of made-up addresses cannot grow them.
 
-#include "Accounts.h"
+#include "service/Accounts.h"
 
 #include <cstddef>
 #include <deque>

@@ -1,4 +1,4 @@
-#include "SpeechRecogniser.h"
+#include "service/SpeechRecogniser.h"
 
 #include <pocketsphinx.h>
 

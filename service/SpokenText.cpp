@@ -1,4 +1,4 @@
-#include "SpokenText.h"
+#include "service/SpokenText.h"
 
 #include <algorithm>
 #include <cctype>
@@ -11,46 +11,46 @@ namespace {
 bool isWordByte(unsigned char c) { return std::isalnum(c) || c >= 0x80 || c == '\''; }
 
 struct NumberWord {
-    enum Kind { Unit, Teen, Ten, Hundred, Thousand, Repeat } kind;
+    enum Kind { unit, teen, ten, hundred, thousand, repeat } kind;
     int value;
 };
 
 std::optional<NumberWord> numberWord(const std::string& word) {
     static const std::map<std::string, NumberWord> words = {
-        {"zero", {NumberWord::Unit, 0}},
-        {"oh", {NumberWord::Unit, 0}},
-        {"o", {NumberWord::Unit, 0}},
-        {"one", {NumberWord::Unit, 1}},
-        {"two", {NumberWord::Unit, 2}},
-        {"three", {NumberWord::Unit, 3}},
-        {"four", {NumberWord::Unit, 4}},
-        {"five", {NumberWord::Unit, 5}},
-        {"six", {NumberWord::Unit, 6}},
-        {"seven", {NumberWord::Unit, 7}},
-        {"eight", {NumberWord::Unit, 8}},
-        {"nine", {NumberWord::Unit, 9}},
-        {"ten", {NumberWord::Teen, 10}},
-        {"eleven", {NumberWord::Teen, 11}},
-        {"twelve", {NumberWord::Teen, 12}},
-        {"thirteen", {NumberWord::Teen, 13}},
-        {"fourteen", {NumberWord::Teen, 14}},
-        {"fifteen", {NumberWord::Teen, 15}},
-        {"sixteen", {NumberWord::Teen, 16}},
-        {"seventeen", {NumberWord::Teen, 17}},
-        {"eighteen", {NumberWord::Teen, 18}},
-        {"nineteen", {NumberWord::Teen, 19}},
-        {"twenty", {NumberWord::Ten, 20}},
-        {"thirty", {NumberWord::Ten, 30}},
-        {"forty", {NumberWord::Ten, 40}},
-        {"fifty", {NumberWord::Ten, 50}},
-        {"sixty", {NumberWord::Ten, 60}},
-        {"seventy", {NumberWord::Ten, 70}},
-        {"eighty", {NumberWord::Ten, 80}},
-        {"ninety", {NumberWord::Ten, 90}},
-        {"hundred", {NumberWord::Hundred, 100}},
-        {"thousand", {NumberWord::Thousand, 1000}},
-        {"double", {NumberWord::Repeat, 2}},
-        {"triple", {NumberWord::Repeat, 3}},
+        {"zero", {NumberWord::unit, 0}},
+        {"oh", {NumberWord::unit, 0}},
+        {"o", {NumberWord::unit, 0}},
+        {"one", {NumberWord::unit, 1}},
+        {"two", {NumberWord::unit, 2}},
+        {"three", {NumberWord::unit, 3}},
+        {"four", {NumberWord::unit, 4}},
+        {"five", {NumberWord::unit, 5}},
+        {"six", {NumberWord::unit, 6}},
+        {"seven", {NumberWord::unit, 7}},
+        {"eight", {NumberWord::unit, 8}},
+        {"nine", {NumberWord::unit, 9}},
+        {"ten", {NumberWord::teen, 10}},
+        {"eleven", {NumberWord::teen, 11}},
+        {"twelve", {NumberWord::teen, 12}},
+        {"thirteen", {NumberWord::teen, 13}},
+        {"fourteen", {NumberWord::teen, 14}},
+        {"fifteen", {NumberWord::teen, 15}},
+        {"sixteen", {NumberWord::teen, 16}},
+        {"seventeen", {NumberWord::teen, 17}},
+        {"eighteen", {NumberWord::teen, 18}},
+        {"nineteen", {NumberWord::teen, 19}},
+        {"twenty", {NumberWord::ten, 20}},
+        {"thirty", {NumberWord::ten, 30}},
+        {"forty", {NumberWord::ten, 40}},
+        {"fifty", {NumberWord::ten, 50}},
+        {"sixty", {NumberWord::ten, 60}},
+        {"seventy", {NumberWord::ten, 70}},
+        {"eighty", {NumberWord::ten, 80}},
+        {"ninety", {NumberWord::ten, 90}},
+        {"hundred", {NumberWord::hundred, 100}},
+        {"thousand", {NumberWord::thousand, 1000}},
+        {"double", {NumberWord::repeat, 2}},
+        {"triple", {NumberWord::repeat, 3}},
     };
     auto it = words.find(word);
     if (it == words.end()) return std::nullopt;
@@ -89,7 +89,7 @@ std::vector<Piece> pieces(std::string_view text) {
 class NumberReader {
 public:
     void add(const NumberWord& n) {
-        if (repeat_ > 0 && n.kind == NumberWord::Unit) {
+        if (repeat_ > 0 && n.kind == NumberWord::unit) {
             finish();
             for (int i = 0; i < repeat_; ++i) digits_ += std::to_string(n.value);
             repeat_ = 0;
@@ -97,38 +97,38 @@ public:
         }
         repeat_ = 0;
         switch (n.kind) {
-            case NumberWord::Repeat:
+            case NumberWord::repeat:
                 finish();
                 repeat_ = n.value;
                 return;
-            case NumberWord::Unit:
+            case NumberWord::unit:
                 if (n.value == 0) {  // a zero never joins a larger number
                     finish();
                     digits_ += "0";
                     return;
                 }
-                if (!(last_ == None || last_ == Ten || last_ == Hundred || last_ == Thousand)) finish();
+                if (!(last_ == none || last_ == ten || last_ == hundred || last_ == thousand)) finish();
                 group_ += n.value;
-                last_ = Unit;
+                last_ = unit;
                 return;
-            case NumberWord::Teen:
-            case NumberWord::Ten:
-                if (!(last_ == None || last_ == Hundred || last_ == Thousand)) finish();
+            case NumberWord::teen:
+            case NumberWord::ten:
+                if (!(last_ == none || last_ == hundred || last_ == thousand)) finish();
                 group_ += n.value;
-                last_ = n.kind == NumberWord::Teen ? Teen : Ten;
+                last_ = n.kind == NumberWord::teen ? teen : ten;
                 return;
-            case NumberWord::Hundred:
-                if (last_ == Hundred || last_ == Thousand) finish();
+            case NumberWord::hundred:
+                if (last_ == hundred || last_ == thousand) finish();
                 // "five five five zero one hundred" ends in "100": the hundred
                 // multiplies only the group spoken just before it.
-                group_ = (last_ == None ? 1 : group_) * 100;
-                last_ = Hundred;
+                group_ = (last_ == none ? 1 : group_) * 100;
+                last_ = hundred;
                 return;
-            case NumberWord::Thousand:
-                if (last_ == Thousand) finish();
-                thousands_ += (last_ == None ? 1 : group_) * 1000;
+            case NumberWord::thousand:
+                if (last_ == thousand) finish();
+                thousands_ += (last_ == none ? 1 : group_) * 1000;
                 group_ = 0;
-                last_ = Thousand;
+                last_ = thousand;
                 return;
         }
     }
@@ -140,15 +140,15 @@ public:
     }
 
 private:
-    enum Kind { None, Unit, Teen, Ten, Hundred, Thousand };
+    enum Kind { none, unit, teen, ten, hundred, thousand };
     void finish() {
-        if (last_ != None) digits_ += std::to_string(thousands_ + group_);
+        if (last_ != none) digits_ += std::to_string(thousands_ + group_);
         thousands_ = group_ = 0;
-        last_ = None;
+        last_ = none;
     }
     std::string digits_;
     long long thousands_ = 0, group_ = 0;
-    Kind last_ = None;
+    Kind last_ = none;
     int repeat_ = 0;
 };
 

@@ -1,4 +1,4 @@
-#include "WorkQueue.h"
+#include "service/WorkQueue.h"
 
 namespace vell::service {
 

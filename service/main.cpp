@@ -1,6 +1,6 @@
 // vell-service [--port N] [--data-dir DIR] [--host ADDRESS] [--host-name NAME] [--access-ttl SECONDS]
 // The local stand-in for the Vell web service.
-#include "Service.h"
+#include "service/Service.h"
 
 #include <pthread.h>
 #include <signal.h>

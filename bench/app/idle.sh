@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# What the program costs while it sits there, signed in: PSS (smaps_rollup) of
-# vell and of every process it started (WebKit's web and network processes)
-# after 20 s idle, then over 10 s the wake-ups per second of its main loop (the
-# times the main thread was scheduled) and the share of a core of all its threads. Starts
-# build/bin/vell against vell-service on a free loopback port and signs in
-# through the page with xdotool, as a person would. Run inside
-# tests/support/headless-session.sh; prints BENCH lines.
-#   idle.sh [RUNS] [IDLE_SECONDS]
+# What the program costs while it sits there. Signed out, with the setup watch
+# running: over 10 s, its main loop's wake-ups and its share of a core. Then,
+# signed in through its vell://auth link: PSS (smaps_rollup) of vell and of
+# every process it started (WebKit's web and network processes) after 20 s
+# idle, then over 10 s the wake-ups per second of its main loop (the times the
+# main thread was scheduled) and of all its threads, and the share of a core
+# of all its threads. Starts build/bin/vell against vell-service on a free
+# loopback port. Run inside tests/support/headless-session.sh; prints BENCH lines.
+#   [VELL_BIN=build/bin/vell] idle.sh [RUNS] [IDLE_SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
-runs=${1:-3} idle=${2:-20} window=10
+runs=${1:-3} idle=${2:-20} window=10 settle=10
+vell=${VELL_BIN:-build/bin/vell}  # another build of the program, for a comparison
 [[ "${VELL_SESSION_INNER:-}" == 1 ]] || { echo "run inside tests/support/headless-session.sh" >&2; exit 2; }
 
 scratch=$(mktemp -d)
@@ -31,15 +33,16 @@ for _ in $(seq 1 100); do (echo >"/dev/tcp/127.0.0.1/$port") 2>/dev/null && brea
 email=$(sed -n 's/.*e-mail \([^,]*\),.*/\1/p' "$scratch/service.log")
 password=$(sed -n 's/.*password \([^ ]*\) .*/\1/p' "$scratch/service.log")
 
-# Signs in through the page: click into each field and type (XTest).
+# Signs in as the web application's "Connect" does: a session from the
+# service, handed to the running program through its vell://auth link (a
+# second `vell LINK` passes it on and exits).
 sign_in() {
-  local window
-  window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$1" --name Vell | head -1)
-  [[ -n "$window" ]] || { echo "no window to sign in through: measured signed out" >&2; return 0; }
-  sleep 5  # the sign-in page loads
-  xdotool mousemove --window "$window" 200 209 click 1 sleep 0.3 type --delay 10 "$email"
-  xdotool mousemove --window "$window" 200 274 click 1 sleep 0.3 type --delay 10 "$password"
-  xdotool key Return mousemove 1200 780  # the pointer leaves the window
+  local session link
+  session=$(curl -sf -H 'Content-Type: application/json' \
+    -d "$(jq -n --arg e "$email" --arg p "$password" '{email: $e, password: $p}')" \
+    "http://127.0.0.1:$port/api/v1/auth/signin") || { echo "the service refused the sign-in" >&2; return 1; }
+  link=$(jq -r '"vell://auth#access_token=\(.access_token|@uri)&refresh_token=\(.refresh_token|@uri)&expires_at=\(.expires_at)&email=\(.email|@uri)"' <<<"$session")
+  VELL_INFO_FILE="$scratch/info.json" "$vell" "$link" >>"$scratch/vell.log" 2>&1
 }
 
 # The process and its descendants, one pid a line.
@@ -59,14 +62,37 @@ pss_kib() { awk '/^Pss:/ {print $2}' "/proc/$1/smaps_rollup" 2>/dev/null || echo
 # it moves with what else runs; the private pages (USS) do not.
 uss_kib() { awk '/^Private_(Clean|Dirty):/ {n += $2} END {print n + 0}' "/proc/$1/smaps_rollup" 2>/dev/null || echo 0; }
 wakeups() { awk '{print $3}' "/proc/$1/task/$1/schedstat"; }  # times the main thread ran
+# Times any of its threads ran (WebKit's and the libraries' own threads too).
+thread_wakeups() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{n += $3} END {print n + 0}'; }
+# Nanoseconds on a CPU, all its threads (clock ticks would be too coarse for 0.1 %).
+cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{n += $1} END {printf "%d\n", n}'; }
 
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat"; }
-own=() all=() own_private=() all_private=() wakeups_per_s=() cpu_share=()
+main_cpu_ns() { awk '{print $1}' "/proc/$1/task/$1/schedstat"; }
+
+# Over `window` seconds: "<main-loop wake-ups/s> <all threads' wake-ups/s> <% of a core, all threads>
+# <% of a core, main thread>".
+quiet_window() {
+  local s0 a0 t0 m0 s1 a1 t1 m1
+  s0=$(wakeups "$1") a0=$(thread_wakeups "$1") t0=$(cpu_ns "$1") m0=$(main_cpu_ns "$1")
+  sleep "$window"
+  s1=$(wakeups "$1") a1=$(thread_wakeups "$1") t1=$(cpu_ns "$1") m1=$(main_cpu_ns "$1")
+  awk -v s="$((s1 - s0))" -v a="$((a1 - a0))" -v t="$((t1 - t0))" -v m="$((m1 - m0))" -v w="$window" \
+    'BEGIN {printf "%.1f %.1f %.3f %.3f\n", s / w, a / w, t / 1e9 / w * 100, m / 1e9 / w * 100}'
+}
+
+own=() all=() own_private=() all_private=() wakeups_per_s=() thread_wakeups_per_s=() cpu_share=()
+watch_wakeups_per_s=() watch_cpu_share=() main_cpu_share=() watch_main_cpu_share=()
 for ((run = 0; run < runs; run++)); do
   rm -rf "$XDG_DATA_HOME/Vell" "$XDG_CACHE_HOME/Vell"
-  VELL_INFO_FILE="$scratch/info.json" build/bin/vell >"$scratch/vell.log" 2>&1 &
+  VELL_INFO_FILE="$scratch/info.json" "$vell" >"$scratch/vell.log" 2>&1 &
   vell_pid=$!
-  sign_in "$vell_pid"
+  timeout 20 xdotool search --sync --onlyvisible --pid "$vell_pid" --name Vell >/dev/null ||
+    { echo "no window: the program did not start" >&2; cat "$scratch/vell.log" >&2; exit 1; }
+  # Signed out, the setup watch measures the checklist every few seconds.
+  sleep "$settle"
+  read -r main _ cpu main_cpu < <(quiet_window "$vell_pid")
+  watch_wakeups_per_s+=("$main") watch_cpu_share+=("$cpu") watch_main_cpu_share+=("$main_cpu")
+  sign_in "$vell_pid" || exit 1
   sleep "$idle"
   kill -0 "$vell_pid" 2>/dev/null || { echo "vell exited:" >&2; cat "$scratch/vell.log" >&2; exit 1; }
   total=0 private=0 line=""
@@ -77,11 +103,10 @@ for ((run = 0; run < runs; run++)); do
   done
   echo "run $run:$line" >&2
   own+=("$(pss_kib "$vell_pid")") all+=("$total") own_private+=("$(uss_kib "$vell_pid")") all_private+=("$private")
-  s0=$(wakeups "$vell_pid") t0=$(cpu_ticks "$vell_pid")
-  sleep "$window"
-  s1=$(wakeups "$vell_pid") t1=$(cpu_ticks "$vell_pid")
-  cpu_share+=("$(awk -v a="$t0" -v b="$t1" -v w="$window" -v hz="$(getconf CLK_TCK)" 'BEGIN {printf "%.3f", (b - a) / hz / w * 100}')")
-  wakeups_per_s+=("$(awk -v a="$s0" -v b="$s1" -v w="$window" 'BEGIN {printf "%.1f", (b - a) / w}')")
+  read -r main threads cpu main_cpu < <(quiet_window "$vell_pid")
+  wakeups_per_s+=("$main") thread_wakeups_per_s+=("$threads") cpu_share+=("$cpu") main_cpu_share+=("$main_cpu")
+  echo "run $run: times each thread ran since the start:" >&2
+  for t in /proc/"$vell_pid"/task/*; do echo "  $(cat "$t/comm") $(awk '{print $3}' "$t/schedstat")"; done >&2
   kill "$vell_pid"; wait "$vell_pid" 2>/dev/null || true; vell_pid=""
 done
 
@@ -96,4 +121,9 @@ bench idle.pss.program MiB '<=40' 1024 "${own[@]}"
 bench idle.uss.all MiB - 1024 "${all_private[@]}"
 bench idle.uss.program MiB - 1024 "${own_private[@]}"
 bench idle.wakeups.main_loop /s '<=0' 1 "${wakeups_per_s[@]}"
+bench idle.wakeups.threads /s '<=0' 1 "${thread_wakeups_per_s[@]}"
 bench idle.cpu.program % '<=0.1' 1 "${cpu_share[@]}"
+bench idle.cpu.main_loop % - 1 "${main_cpu_share[@]}"
+bench setup_watch.wakeups.main_loop /s - 1 "${watch_wakeups_per_s[@]}"
+bench setup_watch.cpu.program % '<=0.1' 1 "${watch_cpu_share[@]}"
+bench setup_watch.cpu.main_loop % - 1 "${watch_main_cpu_share[@]}"

@@ -4,7 +4,7 @@
 // fill texts. Bounded in count and time; prints one table.
 //   service_load_bench [REQUESTS]
 #include "BenchLine.h"
-#include "Service.h"
+#include "service/Service.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,8 +1,8 @@
 // How long the service spends on its work: mapping a form, decoding an
 // upload, recognising a dictation.
-#include "AudioDecoder.h"
-#include "FieldMapper.h"
-#include "SpeechRecogniser.h"
+#include "service/AudioDecoder.h"
+#include "service/FieldMapper.h"
+#include "service/SpeechRecogniser.h"
 
 #include <benchmark/benchmark.h>
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Program.h"
+#include "platform/linux/X11DisplayLoss.h"
 
 namespace vell::app {
 namespace {
@@ -31,14 +32,17 @@ int Application::run(int argc, char** argv) {
     GtkApplication* gtk = gtk_application_new(applicationId, G_APPLICATION_HANDLES_COMMAND_LINE);
     Instance instance{this, &program_, gtk};
 
-    g_signal_connect(gtk, "startup", G_CALLBACK(+[](GApplication* app, gpointer data) {
-                         auto& self = *static_cast<Instance*>(data);
-                         *self.program =
-                             std::make_unique<Program>(Program::standard(), [app] { g_application_quit(app); });
-                         (*self.program)->delegate().applicationDidFinishLaunching();
-                         g_application_hold(app);  // no window of its own: the tray keeps it running
-                     }),
-                     &instance);
+    g_signal_connect(
+        gtk, "startup", G_CALLBACK(+[](GApplication* app, gpointer data) {
+            auto& self = *static_cast<Instance*>(data);
+            *self.program = std::make_unique<Program>(Program::standard(), [app] { g_application_quit(app); });
+            (*self.program)->delegate().applicationDidFinishLaunching();
+            // Without its display the toolkit ends the process on the spot; a take
+            // being recorded or sent must not outlive it on disk.
+            platform::X11DisplayLoss::whenLost([program = self.program->get()] { program->discardAllTakes(); });
+            g_application_hold(app);  // no window of its own: the tray keeps it running
+        }),
+        &instance);
     g_signal_connect(gtk, "command-line",
                      G_CALLBACK(+[](GApplication*, GApplicationCommandLine* commandLine, gpointer data) -> int {
                          auto& self = *static_cast<Instance*>(data);
@@ -64,10 +68,9 @@ int Application::run(int argc, char** argv) {
 
     // Registering decides which instance this is; only the primary one starts
     // up (and needs a display), a remote one just forwards its command line.
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     if (!g_application_register(G_APPLICATION(gtk), nullptr, &error)) {
         std::fprintf(stderr, "vell: %s\n", error ? error->message : "cannot register the application");
-        if (error) g_error_free(error);
         g_object_unref(gtk);
         return 1;
     }
@@ -81,6 +84,7 @@ int Application::run(int argc, char** argv) {
             },
             gtk);
     const int status = g_application_run(G_APPLICATION(gtk), argc, argv);
+    platform::X11DisplayLoss::whenLost({});  // the program is going: nothing left to discard
     program_.reset();
     g_object_unref(gtk);
     return status;

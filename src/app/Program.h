@@ -42,6 +42,9 @@ public:
     AppDelegate& delegate() { return *delegate_; }
     // Present once launched.
     audio::Recogniser& recogniser() { return *recogniser_; }
+    // Deletes the recordings on disk: the last words of an exit that cannot
+    // wait for the flows to end.
+    void discardAllTakes() { recorder_.discardAllTakes(); }
 
     const Options options;
     platform::LinuxPlatform platform;

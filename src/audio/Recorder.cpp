@@ -14,9 +14,9 @@ constexpr std::string_view fileSuffix = ".m4a";
 
 }  // namespace
 
-Recorder::Recorder(platform::AudioInput& input) : input_(&input) { removeLeftovers(); }
+Recorder::Recorder(platform::AudioInput& input) : input_(&input) { discardAllTakes(); }
 
-void Recorder::removeLeftovers() {
+void Recorder::discardAllTakes() {
     // A run that was killed mid-take left its recording behind; nobody will
     // ever send or delete it, and it holds a person's voice.
     std::error_code error;

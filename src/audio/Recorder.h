@@ -25,9 +25,12 @@ public:
     Authorisation authorisation() override;
     std::optional<std::string> deviceName() override;
 
-private:
-    void removeLeftovers();
+    // Deletes every take in the recordings folder, the one being recorded
+    // too: what an earlier run left, or this run's on an exit that cannot wait
+    // for its flows to end.
+    void discardAllTakes();
 
+private:
     platform::AudioInput* input_ = nullptr;
     std::unique_ptr<platform::AudioInput::Capture> capture_;
     std::optional<std::filesystem::path> url_;

@@ -352,7 +352,7 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
     }
     if (fields.empty()) {
         phase_.set(Phase::idle());
-        report(couldNotReadFields(target->name()));
+        report(target->isTerminated() ? windowGone : couldNotReadFields(target->name()));
         co_return;
     }
 
@@ -385,6 +385,13 @@ Task<> DictationController::runFill(Self /*alive until the flow ends*/, std::sha
         co_return;
     } catch (...) {
         phase_.set(Phase::idle());
+        co_return;
+    }
+    if (target->isTerminated()) {
+        // The application ended while it was read or written: whatever was
+        // written went with it, and there is nothing to show or put back.
+        phase_.set(Phase::idle());
+        report(windowGone);
         co_return;
     }
     objectWillChange_.send();  // the undo button follows the kept fields

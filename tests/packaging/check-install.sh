@@ -22,29 +22,25 @@ fi
 
 expected=(bin/vell share/vell/info.json share/applications/vell.desktop share/icons/hicolor/scalable/apps/vell.svg)
 failures=0
-expect_files() {  # ROOT LABEL
-  for f in "${expected[@]}"; do
-    if [[ ! -f "$1/$f" ]]; then echo "FAIL: $2 lacks $f"; failures=$((failures + 1)); fi
-  done
-}
+fail() { echo "FAIL: $1"; failures=$((failures + 1)); }
 
 DESTDIR="$scratch/destdir" cmake --install "$build" --prefix /usr >/dev/null
-expect_files "$scratch/destdir/usr" "cmake --install"
-
 (cd "$scratch" && cpack -B "$scratch/deb" --config "$build/CPackConfig.cmake" >/dev/null)
 deb=$(ls "$scratch"/deb/vell_*.deb)
 dpkg-deb -x "$deb" "$scratch/unpacked"
-expect_files "$scratch/unpacked/usr" ".deb"
+for root in destdir unpacked; do
+  for f in "${expected[@]}"; do [[ -f "$scratch/$root/usr/$f" ]] || fail "$root lacks $f"; done
+done
 depends=$(dpkg-deb -f "$deb" Depends)
 for lib in libgtk-3-0 libwebkit2gtk-4.1-0 libpulse0 at-spi2-core; do
-  [[ "$depends" == *"$lib"* ]] || { echo "FAIL: .deb does not depend on $lib"; failures=$((failures + 1)); }
+  [[ "$depends" == *"$lib"* ]] || fail ".deb does not depend on $lib"
 done
 
 entry="$scratch/unpacked/usr/share/applications/vell.desktop"
-desktop-file-validate "$entry" || failures=$((failures + 1))
-grep -qx 'Exec=vell %u' "$entry" || { echo "FAIL: Exec line"; failures=$((failures + 1)); }
-grep -qx 'MimeType=x-scheme-handler/vell;' "$entry" || { echo "FAIL: MimeType line"; failures=$((failures + 1)); }
+desktop-file-validate "$entry" || fail "desktop-file-validate"
+grep -qx 'Exec=vell %u' "$entry" || fail "Exec line"
+grep -qx 'MimeType=x-scheme-handler/vell;' "$entry" || fail "MimeType line"
 python3 -c 'import json,sys; json.load(open(sys.argv[1]))["VellAPIBase"]' "$scratch/unpacked/usr/share/vell/info.json" \
-  || { echo "FAIL: deployment file"; failures=$((failures + 1)); }
+  || fail "deployment file"
 
 ((failures == 0)) && echo "install check: everything in place" || exit 1

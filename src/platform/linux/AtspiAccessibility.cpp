@@ -11,33 +11,10 @@
 
 #include "platform/ReadingOrder.h"
 #include "platform/linux/AtspiTreeSnapshot.h"
+#include "platform/linux/GlibHolders.h"
 
 namespace vell::platform {
 namespace {
-
-// ---- owners of library objects ----------------------------------------------------------
-
-struct GObjectUnref {
-    void operator()(gpointer object) const {
-        if (object) g_object_unref(object);
-    }
-};
-template <typename T>
-using GRef = std::unique_ptr<T, GObjectUnref>;
-
-struct GErrorFree {
-    void operator()(GError* e) const {
-        if (e) g_error_free(e);
-    }
-};
-using ErrorRef = std::unique_ptr<GError, GErrorFree>;
-
-struct GVariantUnref {
-    void operator()(GVariant* v) const {
-        if (v) g_variant_unref(v);
-    }
-};
-using VariantRef = std::unique_ptr<GVariant, GVariantUnref>;
 
 // The object replacement character stands for embedded objects in AT-SPI text.
 std::string withoutObjectReplacement(std::string text) {
@@ -140,6 +117,7 @@ struct AtspiAccessibility::Target {
     // A direct connection to the application, when it offers one: no bus
     // daemon in between, and the only way some toolkits describe their tree.
     std::string peerOf;  // the application's bus name
+    std::string peerAddress;
     GRef<GDBusConnection> peer;
     int timeoutMs;
     std::mutex mutex;  // one operation at a time on this target's elements
@@ -397,6 +375,7 @@ public:
         g_dbus_connection_set_exit_on_close(peer.get(), FALSE);
         target_.peer = std::move(peer);
         target_.peerOf = app.busName;
+        target_.peerAddress = address;
     }
 
     // Once per walk, before the first window is read.
@@ -409,10 +388,15 @@ public:
         if (!call(app, "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr)) return;
         connectDirectly(app);
         if (!owner_.snapshots_) return;
-        Element cache(app.busName, "/org/a11y/atspi/cache", app.target);
-        auto reply = call(cache, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr, snapshotTimeoutMs);
-        if (stalled() && reply == nullptr) target_.stalledAt.reset();  // slow, not gone: walk live instead
-        target_.snapshot = AtspiTreeSnapshot::fromReply(reply.get());
+        if (!target_.peerAddress.empty()) {
+            ++owner_.calls_;
+            target_.snapshot = AtspiTreeSnapshot::request(target_.peerAddress, snapshotTimeoutMs);
+        } else {
+            Element cache(app.busName, "/org/a11y/atspi/cache", app.target);
+            auto reply = call(cache, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr, snapshotTimeoutMs);
+            if (stalled() && reply == nullptr) target_.stalledAt.reset();  // slow, not gone: walk live instead
+            target_.snapshot = AtspiTreeSnapshot::fromReply(reply.get());
+        }
         target_.snapshotUsed = std::chrono::steady_clock::now();
     }
 

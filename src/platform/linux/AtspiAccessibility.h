@@ -21,7 +21,10 @@
 // - A walk starts by reading the application's own description of its tree
 //   in one request (roles, names, states, children); only what is read of
 //   inputs and captions costs a round trip each. Elements that description
-//   lacks are asked live, and nothing is cached beyond the walk.
+//   lacks are asked live, and nothing is cached beyond the walk. Where the
+//   application offers a direct connection, that large answer is read with
+//   libdbus straight off the wire on a connection of its own (GDBus would
+//   rebuild it value by value first).
 // - Every request gives up after 2 s, so a slow application (answers half a
 //   second late) still gets its whole fill; once a target has failed to
 //   answer, every later request to it fails at once for a few seconds: a hung

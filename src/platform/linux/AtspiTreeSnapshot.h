@@ -23,26 +23,40 @@ public:
         std::string parent;
         int index = -1;
         int childCount = 0;
-        std::vector<std::string> interfaces;
+        unsigned interfaces = 0;  // bits of knownInterfaces
         std::string name;
         AtspiRole role = ATSPI_ROLE_INVALID;
         std::string description;
         std::uint64_t states = 0;
 
         bool has(AtspiStateType state) const { return (states >> static_cast<unsigned>(state)) & 1u; }
+        // False for an interface outside knownInterfaces.
         bool implements(const char* interface) const;
     };
+
+    // The interfaces the walk asks about; an item keeps only which of these it has.
+    static constexpr const char* knownInterfaces[] = {"org.a11y.atspi.Text", "org.a11y.atspi.EditableText",
+                                                      "org.a11y.atspi.Component"};
 
     static constexpr const char* replyType = "(a((so)(so)(so)iiassusau))";
 
     // Reads the answer to the cache's GetItems; nothing when it has another shape.
     static std::optional<AtspiTreeSnapshot> fromReply(GVariant* reply);
+    // Asks the application at its own bus address (a direct connection) and
+    // reads the answer as it arrives on the wire: GDBus would first rebuild
+    // the whole answer, value by value, as a GVariant. Nothing when it does not
+    // answer within the time-out or answers in another shape.
+    static std::optional<AtspiTreeSnapshot> request(const std::string& address, int timeoutMs);
 
     const Item* find(const std::string& path) const;
     // The element's children in order, only when the snapshot holds all of them.
     std::optional<std::vector<std::string>> childrenOf(const std::string& path) const;
 
 private:
+    static unsigned interfaceBit(const char* interface);
+    void add(std::string path, Item item);
+    void sortChildren();  // once every item is in
+
     std::unordered_map<std::string, Item> items_;
     std::unordered_map<std::string, std::vector<std::pair<int, std::string>>> children_;
 };

@@ -24,8 +24,8 @@ bool isMeta(std::string_view target) {
 }
 
 std::string atomName(GdkAtom atom) {
-    std::unique_ptr<gchar, decltype(&g_free)> name(gdk_atom_name(atom), g_free);
-    return name ? std::string(name.get()) : std::string();
+    g_autofree gchar* name = gdk_atom_name(atom);
+    return name ? std::string(name) : std::string();
 }
 
 template <typename T>

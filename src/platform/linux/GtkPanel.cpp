@@ -525,7 +525,8 @@ void GtkPanel::redraw() {
                 setClass(w.rows[i].label, "vell-dim", row.done);
                 showIf(w.rows[i].button, row.button.has_value());
                 if (row.button) {
-                    gtk_button_set_label(GTK_BUTTON(w.rows[i].button), row.button->c_str());
+                    if (g_strcmp0(gtk_button_get_label(GTK_BUTTON(w.rows[i].button)), row.button->c_str()) != 0)
+                        gtk_button_set_label(GTK_BUTTON(w.rows[i].button), row.button->c_str());
                     setName(w.rows[i].button, *row.button);
                 }
             }

@@ -18,13 +18,9 @@ KeyFileSettings::KeyFileSettings(std::filesystem::path file) : file_(std::move(f
 }
 
 bool KeyFileSettings::boolean(const std::string& key, bool fallback) const {
-    GError* error = nullptr;
+    g_autoptr(GError) error = nullptr;
     const gboolean value = g_key_file_get_boolean(keys_.get(), group, key.c_str(), &error);
-    if (error) {
-        g_error_free(error);
-        return fallback;
-    }
-    return value;
+    return error ? fallback : value;
 }
 
 void KeyFileSettings::setBoolean(const std::string& key, bool value) {

@@ -1,7 +1,9 @@
 #pragma once
 // AudioInput on a PulseAudio (or PipeWire-pulse) server: the default source at
-// 16 kHz mono, read on a capture thread of its own and encoded while capturing
-// by FFmpeg's AAC encoder into an MPEG-4 audio (.m4a) file.
+// 16 kHz mono, received on PulseAudio's own thread through its asynchronous
+// API and encoded as it arrives by FFmpeg's AAC encoder into an MPEG-4 audio
+// (.m4a) file. One connection to the server is made at the first take and
+// kept (a later take only opens a stream); a stop never waits for the server.
 //
 // Linux has no microphone permission outside sandboxes, so capture counts as
 // authorised. The device name is the default source's description; a monitor
@@ -33,7 +35,9 @@ public:
     std::filesystem::path temporaryDirectory() override;
 
 private:
+    class Connection;
     class SourceWatch;
+    std::shared_ptr<Connection> connection_;  // made at the first take, shared with the takes
     std::unique_ptr<SourceWatch> sources_;
 };
 

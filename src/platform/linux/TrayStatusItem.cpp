@@ -190,12 +190,9 @@ struct TrayStatusItem::Impl {
             bus, watcherName, "/StatusNotifierWatcher", watcherName, "RegisterStatusNotifierItem",
             g_variant_new("(s)", busName.c_str()), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, cancellable,
             [](GObject* source, GAsyncResult* result, gpointer self) {
-                GError* error = nullptr;
-                GVariant* reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
-                if (reply) g_variant_unref(reply);
-                const bool cancelled = error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
-                if (error) g_error_free(error);
-                if (cancelled) return;  // the item is gone
+                g_autoptr(GError) error = nullptr;
+                g_autoptr(GVariant) reply = g_dbus_connection_call_finish(G_DBUS_CONNECTION(source), result, &error);
+                if (error && g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED)) return;  // the item is gone
                 auto* impl = static_cast<Impl*>(self);
                 // A watcher that refuses the item leaves it to an XEmbed tray.
                 impl->registered = reply != nullptr;
@@ -321,8 +318,12 @@ TrayStatusItem::TrayStatusItem() : impl_(std::make_unique<Impl>()) {}
 
 TrayStatusItem::~TrayStatusItem() = default;
 
+// Each setter tells the host only of a change: the owner sets all three after
+// every change of its model, and a host redraws at every signal.
 bool TrayStatusItem::setImage(const std::string& symbol, const std::string& description) {
-    impl_->iconName = symbolIconName(symbol);
+    std::string iconName = symbolIconName(symbol);
+    if (iconName == impl_->iconName && description == impl_->description) return !iconName.empty();
+    impl_->iconName = std::move(iconName);
     impl_->description = description;
     impl_->emit("NewIcon");
     impl_->updateXEmbed();
@@ -330,12 +331,14 @@ bool TrayStatusItem::setImage(const std::string& symbol, const std::string& desc
 }
 
 void TrayStatusItem::setToolTip(const std::string& text) {
+    if (text == impl_->toolTip) return;
     impl_->toolTip = text;
     impl_->emit("NewToolTip");
     impl_->updateXEmbed();
 }
 
 void TrayStatusItem::setTitle(const std::string& text) {
+    if (text == impl_->title) return;
     impl_->title = text;
     impl_->emit("NewTitle");
     impl_->emit("XAyatanaNewLabel", g_variant_new("(ss)", text.c_str(), text.c_str()));

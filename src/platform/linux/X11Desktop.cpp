@@ -22,22 +22,11 @@
 #include <utility>
 #include <vector>
 
+#include "platform/linux/GlibHolders.h"
+
 namespace vell::platform {
 
 namespace {
-
-template <typename T, void (*Free)(T*)>
-struct Freer {
-    void operator()(T* p) const {
-        if (p) Free(p);
-    }
-};
-void unrefObject(GObject* object) { g_object_unref(object); }
-void unrefVariant(GVariant* variant) { g_variant_unref(variant); }
-void freeError(GError* error) { g_error_free(error); }
-using ObjectRef = std::unique_ptr<GObject, Freer<GObject, unrefObject>>;
-using VariantRef = std::unique_ptr<GVariant, Freer<GVariant, unrefVariant>>;
-using ErrorRef = std::unique_ptr<GError, Freer<GError, freeError>>;
 
 // Windows may vanish between two requests; their errors are expected here and
 // must not end the program through Xlib's default handler.
@@ -112,7 +101,7 @@ std::optional<unsigned long long> startTime(pid_t pid) {
 
 std::optional<std::string> desktopEntryName(const std::string& id) {
     if (id.empty()) return std::nullopt;
-    ObjectRef info(G_OBJECT(g_desktop_app_info_new((id + ".desktop").c_str())));
+    GRef<GDesktopAppInfo> info(g_desktop_app_info_new((id + ".desktop").c_str()));
     if (!info) return std::nullopt;
     const char* name = g_app_info_get_display_name(G_APP_INFO(info.get()));
     if (!name || !*name) return std::nullopt;

@@ -53,11 +53,10 @@ std::filesystem::path XdgLoginItem::ownProgram() {
 LoginItem::Status XdgLoginItem::status() {
     std::error_code error;
     if (!std::filesystem::is_regular_file(entry_, error)) return Status::notRegistered;
-    std::unique_ptr<GKeyFile, decltype(&g_key_file_free)> file(g_key_file_new(), &g_key_file_free);
-    if (!g_key_file_load_from_file(file.get(), entry_.c_str(), G_KEY_FILE_NONE, nullptr)) return Status::enabled;
-    GError* rawError = nullptr;
-    const gboolean hidden = g_key_file_get_boolean(file.get(), G_KEY_FILE_DESKTOP_GROUP, "Hidden", &rawError);
-    if (rawError) g_error_free(rawError);
+    g_autoptr(GKeyFile) file = g_key_file_new();
+    if (!g_key_file_load_from_file(file, entry_.c_str(), G_KEY_FILE_NONE, nullptr)) return Status::enabled;
+    g_autoptr(GError) ignored = nullptr;
+    const gboolean hidden = g_key_file_get_boolean(file, G_KEY_FILE_DESKTOP_GROUP, "Hidden", &ignored);
     return hidden ? Status::notRegistered : Status::enabled;
 }
 

@@ -1,12 +1,8 @@
 #!/usr/bin/env bash
-# Vell as a person starts it, inside a headless session: the program as a
-# process against the local service; later `vell LINK` processes hand their
-# links to it over D-Bus byte for byte: a sign-in (marker 0600, exact address)
-# and the debug reports, written only while the flag file exists, with the
-# fill report run against a GTK form in a third process. The item registers
-# with the tray host on the bus, and "Quit Vell" in its menu ends the program.
-# Then `vell --selftest`: its whole report, and the lines for a deployment
-# without anon key and for a sign-in without address.
+# Vell as a person starts it, inside a headless session, against the local
+# service: later `vell LINK` processes hand their links to the one instance
+# byte for byte (a sign-in; debug reports only while the flag file exists);
+# the tray menu read over dbusmenu quits it. Then `vell --selftest`.
 # Usage (inside headless-session.sh): program-process.sh VELL VELL_SERVICE FORM_FIXTURE TRAY_WATCHER
 set -uo pipefail
 vell=$1 service=$2 form=$3 watcher=$4
@@ -17,7 +13,7 @@ check() {  # DESCRIPTION COMMAND...
   if "${@:2}"; then echo "ok: $1"; else echo "FAIL: $1"; failures=$((failures + 1)); fi
 }
 pids=()
-trap 'for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done' EXIT
+trap 'kill "${pids[@]}" 2>/dev/null' EXIT
 wait_for() {  # SECONDS COMMAND...: true once COMMAND succeeds
   local deadline=$((SECONDS + $1))
   until "${@:2}"; do ((SECONDS < deadline)) || return 1; sleep 0.2; done
@@ -25,20 +21,17 @@ wait_for() {  # SECONDS COMMAND...: true once COMMAND succeeds
 json() { python3 -c "import json,sys; d=json.load(open(sys.argv[1])); sys.exit(0 if ($2) else 1)" "$1"; }
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-"$service" --port "$port" --data-dir "$work/service" >"$work/service.log" 2>&1 &
-pids+=($!)
+"$service" --port "$port" --data-dir "$work/service" >"$work/service.log" 2>&1 & pids+=($!)
 wait_for 30 grep -q "/app" "$work/service.log" || { echo "FAIL: the service did not start"; exit 1; }
 printf '{"VellAPIBase": "http://127.0.0.1:%s", "VellSupabaseURL": "http://127.0.0.1:%s"}\n' "$port" "$port" \
   >"$work/info.json"
 export VELL_INFO_FILE="$work/info.json"
 
-"$watcher" >"$work/watcher.log" 2>&1 &
-pids+=($!)
+"$watcher" >"$work/watcher.log" 2>&1 & pids+=($!)
 wait_for 20 grep -q watching "$work/watcher.log" || { echo "FAIL: no tray host"; exit 1; }
 
-"$vell" 'vell://auth#access_token=a&refresh_token=r&email=first%40example.com' >"$work/vell.log" 2>&1 &
+"$vell" 'vell://auth#access_token=a&refresh_token=r&email=first%40example.com' >"$work/vell.log" 2>&1 & pids+=($!)
 vell_pid=$!
-pids+=($vell_pid)
 owned() { gdbus call --session --dest org.freedesktop.DBus --object-path /org/freedesktop/DBus \
             --method org.freedesktop.DBus.NameHasOwner so.vell.Vell 2>/dev/null | grep -q true; }
 check "the first start owns the application's name on the bus" wait_for 60 owned
@@ -65,8 +58,7 @@ check "the token report has its keys and types" json "$work/token.json" \
   'isinstance(d["hasToken"], bool) and isinstance(d["email"], str) and d["webviewURL"].endswith("/app") and isinstance(d["isLoading"], bool) and isinstance(d["page"], str)'
 
 mkfifo "$work/form-in"
-"$form" <"$work/form-in" >"$work/form-out" &
-pids+=($!)
+"$form" <"$work/form-in" >"$work/form-out" & pids+=($!)
 form_pid=$!
 exec 5>"$work/form-in"
 check "the GTK form starts" wait_for 30 grep -q ready "$work/form-out"

@@ -8,12 +8,9 @@ extern "C" {
 }
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -25,9 +22,6 @@ extern "C" {
 #include "support/Polling.h"
 
 namespace vell::test {
-
-// The level on the controller's meter: -50 dBFS and below is empty, 0 dBFS full.
-inline double meterScale(float decibels) { return std::clamp((decibels + 50.0) / 50.0, 0.0, 1.0); }
 
 // Plays a sound file into the virtual microphone (what the default source hears).
 inline std::unique_ptr<ChildProcess> playIntoMicrophone(const std::filesystem::path& sound) {

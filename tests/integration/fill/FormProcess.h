@@ -1,117 +1,67 @@
 #pragma once
-// Runs the GTK form fixture in its own process and talks to it over its
-// standard input and output: waits for "ready", asks for its values.
+// A program the test started and talks to one line at a time over its standard
+// input and output: it says "ready", then answers each command with a line.
 
-#include <fcntl.h>
-#include <poll.h>
+#include <gio/gio.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-extern char** environ;
+#include "support/ChildProcesses.h"
+#include "support/Polling.h"
 
 namespace vell::test {
 
 class FormProcess {
 public:
-    explicit FormProcess(std::vector<std::string> args) {
-        int toChild[2], fromChild[2];
-        if (pipe(toChild) != 0 || pipe(fromChild) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
-        posix_spawn_file_actions_addclose(&actions, toChild[1]);
-        posix_spawn_file_actions_addclose(&actions, fromChild[0]);
-        std::vector<char*> argv;
-        for (auto& a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(toChild[0]);
-        close(fromChild[1]);
-        input_ = toChild[1];
-        output_ = fromChild[0];
-    }
-    ~FormProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGCONT);
-            kill(pid_, SIGTERM);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (input_ >= 0) close(input_);
-        if (output_ >= 0) close(output_);
-    }
-    FormProcess(const FormProcess&) = delete;
-    FormProcess& operator=(const FormProcess&) = delete;
+    explicit FormProcess(const std::vector<std::string>& argv)
+        : child_(argv, static_cast<GSubprocessFlags>(G_SUBPROCESS_FLAGS_STDIN_PIPE | G_SUBPROCESS_FLAGS_STDOUT_PIPE)) {}
+    ~FormProcess() { child_.signal(SIGCONT); }  // a stopped program could not end
 
-    pid_t pid() const { return pid_; }
+    pid_t pid() const { return child_.pid(); }
+    bool waitReady(double seconds = 30) { return readLine(seconds) == "ready"; }
 
-    // The next line the fixture prints, or nothing after the time-out.
-    std::optional<std::string> readLine(double timeoutSeconds) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-        for (;;) {
-            if (auto end = buffer_.find('\n'); end != std::string::npos) {
-                std::string line = buffer_.substr(0, end);
-                buffer_.erase(0, end + 1);
-                return line;
-            }
-            const auto left =
-                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return std::nullopt;
-            pollfd fd{output_, POLLIN, 0};
-            if (poll(&fd, 1, static_cast<int>(left.count())) <= 0) continue;
-            char chunk[4096];
-            const ssize_t n = read(output_, chunk, sizeof chunk);
-            if (n <= 0) return std::nullopt;
-            buffer_.append(chunk, static_cast<std::size_t>(n));
-        }
-    }
-
-    // Polls `done` every 0.2 s until it holds or the time is up.
-    template <typename Done>
-    static bool eventually(Done done, double timeoutSeconds = 20) {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() >= deadline) return false;
-            ::usleep(200'000);
-        }
-        return true;
-    }
-
-    bool waitReady(double timeoutSeconds = 30) {
-        auto line = readLine(timeoutSeconds);
-        return line && *line == "ready";
-    }
-
-    // Sends one command line and returns the fixture's one-line answer.
-    std::optional<std::string> ask(const std::string& command, double timeoutSeconds = 10) {
+    // Sends one command line and returns the one-line answer.
+    std::optional<std::string> ask(const std::string& command, double seconds = 10) {
         const std::string line = command + "\n";
-        if (write(input_, line.data(), line.size()) != static_cast<ssize_t>(line.size())) return std::nullopt;
-        return readLine(timeoutSeconds);
+        if (!g_output_stream_write_all(g_subprocess_get_stdin_pipe(child_.get()), line.data(), line.size(), nullptr,
+                                       nullptr, nullptr))
+            return std::nullopt;
+        return readLine(seconds);
+    }
+    // The form's inputs by name with their current text.
+    nlohmann::json values() {
+        const auto line = ask("values");
+        return line ? nlohmann::json::parse(*line, nullptr, false) : nlohmann::json();
     }
 
-    // The fixture's inputs by name with their current text.
-    nlohmann::json values(double timeoutSeconds = 10) {
-        const std::string command = "values\n";
-        if (write(input_, command.data(), command.size()) != static_cast<ssize_t>(command.size())) return {};
-        auto line = readLine(timeoutSeconds);
-        if (!line) return {};
-        return nlohmann::json::parse(*line, nullptr, false);
+    // The next line the program prints; nothing after `seconds` or at its end.
+    std::optional<std::string> readLine(double seconds) {
+        auto* output = G_POLLABLE_INPUT_STREAM(g_subprocess_get_stdout_pipe(child_.get()));
+        std::optional<std::string> line;
+        waitUntil(
+            [&] {
+                char chunk[4096];
+                gssize read = 0;
+                while ((read = g_pollable_input_stream_read_nonblocking(output, chunk, sizeof chunk, nullptr,
+                                                                        nullptr)) > 0)
+                    buffer_.append(chunk, static_cast<std::size_t>(read));
+                if (const auto end = buffer_.find('\n'); end != std::string::npos) {
+                    line = buffer_.substr(0, end);
+                    buffer_.erase(0, end + 1);
+                }
+                return line || read == 0;
+            },
+            seconds);
+        return line;
     }
 
 private:
-    pid_t pid_ = -1;
-    int input_ = -1;
-    int output_ = -1;
+    ChildProcess child_;
     std::string buffer_;
 };
 

@@ -9,6 +9,8 @@
 #include <signal.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
@@ -18,44 +20,26 @@
 #include <vector>
 
 #include "ChildProcesses.h"
+#include "ScratchFolder.h"
 #include "fill/Paste.h"
+#include "integration/fill/FormProcess.h"
 #include "platform/linux/GlibMainLoop.h"
 #include "platform/linux/GtkClipboard.h"
 #include "platform/linux/XTestKeyboard.h"
 
 namespace vell::test {
 
-inline std::optional<std::string> readWholeFile(const std::filesystem::path& path) {
-    gchar* bytes = nullptr;
-    gsize length = 0;
-    if (!g_file_get_contents(path.c_str(), &bytes, &length, nullptr)) return std::nullopt;
-    std::string contents(bytes, length);
-    g_free(bytes);
-    return contents;
-}
-
-inline void writeWholeFile(const std::filesystem::path& path, const std::string& bytes) {
-    if (!g_file_set_contents(path.c_str(), bytes.data(), static_cast<gssize>(bytes.size()), nullptr))
-        throw std::runtime_error("cannot write " + path.string());
+inline std::string readWholeFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 class PasteScene {
 public:
     using Targets = std::vector<std::pair<std::string, std::string>>;  // target, bytes
 
-    PasteScene() {
-        gchar* dir = g_dir_make_tmp("vell-paste-XXXXXX", nullptr);
-        scratch_ = dir;
-        g_free(dir);
-    }
-    ~PasteScene() {
-        owner_.reset();
-        entry_.reset();
-        std::error_code ignored;
-        std::filesystem::remove_all(scratch_, ignored);
-    }
-
 private:
+    ScratchFolder scratch_{"vell-paste"};  // removed after the programs below have ended
     struct GtkStarted {
         GtkStarted() {
             if (!gtk_init_check(nullptr, nullptr)) throw std::runtime_error("no X display");
@@ -79,7 +63,7 @@ public:
                     std::to_string(imageDelay)};
         for (std::size_t i = 0; i < targets.size(); ++i) {
             const auto file = dir / std::to_string(i);
-            writeWholeFile(file, targets[i].second);
+            std::ofstream(file, std::ios::binary) << targets[i].second;
             argv.push_back(targets[i].first + "=" + file.string());
         }
         owner_.reset();
@@ -95,11 +79,13 @@ public:
 
     // Opens the target window and waits until its entry has the keyboard focus.
     void openEntry() {
-        entryDir_ = fresh("entry");
-        entry_ = std::make_unique<ChildProcess>(std::vector<std::string>{VELL_PASTE_ENTRY_WINDOW, entryDir_.string()});
-        waitFor([&] { return std::filesystem::exists(entryDir_ / "ready"); }, "the entry window to take the focus");
+        entry_ = std::make_unique<FormProcess>(std::vector<std::string>{VELL_FORM_FIXTURE, "--entry"});
+        if (!entry_->waitReady()) throw std::runtime_error("the entry window did not take the focus");
     }
-    std::string entryText() const { return readWholeFile(entryDir_ / "text").value_or(""); }
+    std::string entryText() {
+        const auto values = entry_->values();
+        return values.is_object() ? values.value("entry", "") : "";
+    }
 
     // Another program reads every target back; our loop serves it meanwhile.
     std::map<std::string, std::string> readElsewhere() {
@@ -109,7 +95,7 @@ public:
         if (!reader.succeeded()) throw std::runtime_error("the clipboard reader failed");
         std::map<std::string, std::string> read;
         for (const auto& file : std::filesystem::directory_iterator(dir))
-            read[file.path().filename().string()] = readWholeFile(file.path()).value_or("");
+            read[file.path().filename().string()] = readWholeFile(file.path());
         return read;
     }
 
@@ -134,11 +120,9 @@ private:
         return dir;
     }
 
-    std::filesystem::path scratch_;
-    std::filesystem::path entryDir_;
     int made_ = 0;
     std::unique_ptr<ChildProcess> owner_;
-    std::unique_ptr<ChildProcess> entry_;
+    std::unique_ptr<FormProcess> entry_;
 };
 
 }  // namespace vell::test

@@ -3,14 +3,12 @@
 // own data folder and a clock the test moves by hand.
 
 #include "ScratchFolder.h"
-#include "Service.h"
+#include "service/Service.h"
 
 #include <httplib.h>
 #include <nlohmann/json.hpp>
 
 #include <atomic>
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -28,28 +26,36 @@ public:
         if (!service_->bind()) throw std::runtime_error("cannot bind a loopback port");
         service_->start();
     }
-    ~RunningService() { service_.reset(); }
 
+    service::Service& service() { return *service_; }
+    int port() const { return service_->port(); }
+    std::string base() const { return "http://127.0.0.1:" + std::to_string(port()); }
     httplib::Client client() const {
-        httplib::Client client("127.0.0.1", service_->port());
+        httplib::Client client("127.0.0.1", port());
         client.set_read_timeout(60, 0);
         return client;
     }
-
-    // Signs the first account in and answers the session as JSON.
-    nlohmann::json signIn() const {
-        auto result =
-            client().Post("/api/v1/auth/signin",
-                          nlohmann::json{{"email", credentials.email}, {"password", credentials.password}}.dump(),
-                          "application/json");
-        if (!result || result->status != 200) throw std::runtime_error("sign-in failed");
-        return nlohmann::json::parse(result->body);
-    }
-
     static httplib::Headers bearer(const std::string& token) { return {{"Authorization", "Bearer " + token}}; }
 
-    service::Service& service() { return *service_; }
-    const std::filesystem::path& dataDir() const { return dataDir_.path(); }
+    // POSTs a JSON body, as the holder of `token` when one is given.
+    httplib::Result post(const std::string& path, const std::string& body, const std::string& token = {}) const {
+        return client().Post(path, token.empty() ? httplib::Headers{} : bearer(token), body, "application/json");
+    }
+    // Signs the first account in; the session as the service answers it.
+    nlohmann::json signIn() const {
+        auto body = nlohmann::json{{"email", credentials.email}, {"password", credentials.password}}.dump();
+        return nlohmann::json::parse(post("/api/v1/auth/signin", body)->body);
+    }
+    std::string token() const { return signIn()["access_token"]; }
+
+    // The answer's "message"; empty when there is none.
+    static std::string messageOf(const httplib::Result& result) {
+        auto body = result ? nlohmann::json::parse(result->body, nullptr, false) : nlohmann::json();
+        return body.is_object() && body.contains("message") && body["message"].is_string()
+                   ? body["message"].get<std::string>()
+                   : std::string();
+    }
+
     std::atomic<double> now{1'800'000'000};
     service::Service::Credentials credentials;
 

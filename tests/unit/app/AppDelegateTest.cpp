@@ -2,12 +2,8 @@
 // order, the tray item's look, clicks and menu, hold-to-talk, the first panel,
 // the setup watch, and the program's links.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <fstream>
 #include <functional>
-#include <nlohmann/json.hpp>
 
 #include "ControllerDoubles.h"
 #include "FakeKeyGrab.h"
@@ -20,33 +16,28 @@
 namespace vell::app {
 namespace {
 
-namespace fs = std::filesystem;
 using Mode = dictation::DictationController::Mode;
 using Phase = dictation::DictationController::Phase;
 
-class AppDelegateTest : public ::testing::Test {
+class AppDelegateTest : public ::testing::Test, public test::ControllerParts<test::VirtualLoop> {
 public:
     AppDelegateTest() {
-        fs::create_directories(folder);
         session::PanelWebView::setShared(nullptr);
         session::SessionStore::setShared(
             std::make_shared<session::SessionStore>(folder / "Vell", [] { return session::PanelWebView::shared(); }));
     }
     ~AppDelegateTest() override {
-        delegate.reset();
-        loop.advance(60);
+        quit();
         session::SessionStore::setShared(nullptr);
-        session::PanelWebView::setShared(nullptr);
-        fs::remove_all(folder);
     }
 
-    AppDelegate& launch() {
+    void launch() {
         delegate = std::make_unique<AppDelegate>(AppDelegate::Platform{
             loop, desktop, keyGrab, settings,
             [this] {
                 events.push_back("web view");
                 return session::PanelWebView::create(loop, std::make_unique<test::FakeWebView>(loop, view),
-                                                     {"http://127.0.0.1:9", "http://127.0.0.1:9"}, {});
+                                                     {apiBase, apiBase}, {});
             },
             [this](session::Session&) {
                 events.push_back("modules");
@@ -67,22 +58,22 @@ public:
             [this] { events.push_back("terminate"); }, apiBase, folder / "Vell"});
         delegate->applicationDidFinishLaunching();
         loop.runUntilIdle();
-        return *delegate;
+    }
+    void quit() {
+        delegate.reset();
+        session::PanelWebView::setShared(nullptr);
+        loop.advance(60);
     }
     void signIn() { session::SessionStore::shared().adopt("at", "rt", std::nullopt, "ada@example.com"); }
     Phase phase() const { return delegate->controller()->phase(); }
+    // Holds the hotkey; held for no time, it is let go before the press is handled.
+    void holdFor(double seconds) {
+        keyGrab.keyDown();
+        if (seconds > 0) loop.advance(seconds);
+        keyGrab.keyUp();
+        loop.runUntilIdle();
+    }
 
-    fs::path folder = fs::temp_directory_path() / ("vell-delegate-" + std::to_string(::getpid()) + "-" +
-                                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    test::VirtualLoop loop;
-    test::RecorderDouble recorder{loop, folder / "takes"};
-    test::RecogniserDouble recogniser{loop};
-    test::FillEngineDouble fillEngine;
-    test::FillServiceDouble fillService{loop};
-    test::PasteDouble paste{loop};
-    test::ControllerClipboardDouble clipboard;
-    test::LoginItemDouble loginItem;
-    test::DesktopDouble desktop;
     test::FakeKeyGrab keyGrab;
     test::FakeSystemSettings settings;
     std::shared_ptr<test::FakeWebView::Record> view = std::make_shared<test::FakeWebView::Record>();
@@ -111,53 +102,45 @@ TEST_F(AppDelegateTest, LaunchBuildsEachPartInOrderThenDrawsAndGrabsTheHotkey) {
 
 // The tray item's look per phase, and the name beside it until the setup is complete.
 TEST_F(AppDelegateTest, TrayItemLooksFollowThePhaseAndTheSetup) {
+    const char* idleText = "Vell — click for the panel, hold Ctrl+Alt+Space to dictate";
+    auto idle = [](AppDelegateTest&) {};
+    auto record = [](AppDelegateTest& t) { t.keyGrab.keyDown(); };
+    auto transcribe = [](AppDelegateTest& t) { t.holdFor(1); };
+    auto fill = [](AppDelegateTest& t) {
+        t.fillEngine.fields = {test::FillEngineDouble::field("f0", "Name")};
+        t.delegate->controller()->toggleFill();
+        t.loop.advance(1);
+        t.delegate->controller()->toggleFill();
+        t.loop.advance(t.recogniser.uploadSeconds + 0.01);
+    };
     struct Row {
         std::function<void(AppDelegateTest&)> reach;
         Phase phase;
         bool complete, symbolKnown;
         const char *symbol, *text, *title;
     };
-    auto idle = [](AppDelegateTest&) {};
-    auto record = [](AppDelegateTest& t) { t.keyGrab.keyDown(); };
-    auto transcribe = [](AppDelegateTest& t) {
-        t.keyGrab.keyDown();
-        t.loop.runUntilIdle();
-        t.loop.advance(1);
-        t.keyGrab.keyUp();
-    };
-    auto fill = [](AppDelegateTest& t) {
-        t.fillEngine.fields = {test::FillEngineDouble::field("f0", "Name")};
-        t.delegate->controller()->toggleFill();
-        t.loop.runUntilIdle();
-        t.loop.advance(1);
-        t.delegate->controller()->toggleFill();
-        t.loop.advance(t.recogniser.uploadSeconds + 0.01);
-    };
-    const std::vector<Row> rows{
-        {idle, Phase::idle(), true, true, "mic", "Vell — click for the panel, hold Ctrl+Alt+Space to dictate", ""},
-        {idle, Phase::idle(), false, true, "mic", "Vell — click for the panel, hold Ctrl+Alt+Space to dictate",
-         " Vell"},
-        {idle, Phase::idle(), true, false, nullptr, "Vell — click for the panel, hold Ctrl+Alt+Space to dictate",
-         " Vell"},
+    const Row rows[] = {
+        {idle, Phase::idle(), true, true, "mic", idleText, ""},
+        {idle, Phase::idle(), false, true, "mic", idleText, " Vell"},
+        {idle, Phase::idle(), true, false, "", idleText, " Vell"},
         {record, Phase::recording(Mode::dictate), true, true, "mic.fill", "Vell — listening", ""},
         {transcribe, Phase::transcribing(Mode::dictate), true, true, "ellipsis", "Vell — transcribing", ""},
         {fill, Phase::filling(), true, true, "square.and.pencil", "Vell — filling", ""},
     };
     for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
         signIn();
         desktop.trusted = row.complete;
         launch();
-        tray->knownSymbols = row.symbolKnown ? tray->knownSymbols : std::vector<std::string>{};
+        if (!row.symbolKnown) tray->knownSymbols.clear();
         row.reach(*this);
         loop.runUntilIdle();
         delegate->render();
-        ASSERT_EQ(phase(), row.phase) << row.text;
-        EXPECT_EQ(tray->symbol.value_or(""), row.symbol ? row.symbol : "") << row.text;
+        ASSERT_EQ(phase(), row.phase);
+        EXPECT_EQ(tray->symbol.value_or(""), row.symbol);
         EXPECT_EQ(tray->toolTip, row.text);
-        EXPECT_EQ(tray->title, row.title) << row.text;
-        delegate.reset();
-        session::PanelWebView::setShared(nullptr);
-        loop.advance(60);
+        EXPECT_EQ(tray->title, row.title);
+        quit();
     }
 }
 
@@ -184,29 +167,20 @@ TEST_F(AppDelegateTest, PrimaryClickTogglesThePanelAndTheMenuIsDecidedWhenItOpen
 TEST_F(AppDelegateTest, HotkeyHoldsToTalkOnlyForItsOwnDictation) {
     signIn();
     launch();
-    keyGrab.keyDown();  // a quick tap: released before the recording began
-    keyGrab.keyUp();
+    holdFor(0);  // a quick tap
     loop.advance(1);
     EXPECT_EQ(recorder.starts, 1);
     EXPECT_EQ(phase(), Phase::idle()) << "the tap's take is dropped, not left running";
     EXPECT_TRUE(recogniser.calls.empty());
 
-    keyGrab.keyDown();
-    loop.advance(1);
-    keyGrab.keyUp();
-    loop.runUntilIdle();
+    holdFor(1);
     EXPECT_EQ(phase(), Phase::transcribing(Mode::dictate));
-    keyGrab.keyDown();  // held while transcribing
-    loop.runUntilIdle();
+    holdFor(1);  // held while transcribing
     EXPECT_EQ(recorder.starts, 2);
-    keyGrab.keyUp();
-    loop.advance(1);
 
     delegate->controller()->toggleFill();  // the panel's fill recording
     loop.advance(1);
-    keyGrab.keyDown();
-    keyGrab.keyUp();
-    loop.runUntilIdle();
+    holdFor(0);
     EXPECT_EQ(phase(), Phase::recording(Mode::fill));
 }
 
@@ -233,44 +207,19 @@ TEST_F(AppDelegateTest, IncompleteSetupShowsThePanelAfterLaunchAndIsWatchedUntil
     EXPECT_EQ(desktop.trustQuestions, afterSignOut) << "sign-out does not restart the watch";
 }
 
-// Without the flag file no report is written: checked on the program as a process.
-TEST_F(AppDelegateTest, LinksSignInAndWriteReportsWithTheFlag) {
-    view->respond = [](auto&) { return platform::WebView::ScriptResult(); };  // a page without the bridge
-    launch();
-    delegate->handleURL("vell://auth#access_token=a&refresh_token=r&email=ada%40example.com");
-    EXPECT_TRUE(delegate->controller()->setup().signedIn);
-    EXPECT_EQ(session::SessionStore::shared().email(), "ada@example.com");
-    EXPECT_TRUE(panelWindow->visible);
-
-    const auto report = folder / "token.json";
-    std::ofstream(folder / "Vell" / "debug-enabled").put('\n');
-    delegate->handleURL("vell://debug/token?out=" + report.string());
-    loop.advance(10);
-    std::ifstream in(report);
-    auto json = nlohmann::json::parse(in);
-    EXPECT_EQ(json["hasToken"], false);
-    EXPECT_EQ(json["page"], "eval failed");
-    EXPECT_EQ(json["webviewURL"], "http://127.0.0.1:9/app");
-}
-
-TEST_F(AppDelegateTest, ASignInInsideThePanelCountsWithoutTokensHandedBack) {
-    view->respond = [](auto& call) -> platform::WebView::ScriptResult {
-        if (call.body == session::PanelWebView::emailScript) return nlohmann::json("ada@example.com");
-        return std::nullopt;
-    };
-    launch();
-    EXPECT_TRUE(delegate->controller()->setup().signedIn);
-    EXPECT_EQ(delegate->controller()->setup().email, "ada@example.com");
-    for (const auto& call : view->scripts) EXPECT_NE(call.body, session::PanelWebView::adoptScript);
-}
-
-TEST_F(AppDelegateTest, OutsideActionsNeedAValidAddressAndTheAccessibilitySwitchComesFirst) {
+// Debug reports and what the flag file decides are checked on the program as a process.
+TEST_F(AppDelegateTest, ASignInLinkOpensThePanelAndOutsideActionsNeedAValidAddress) {
     apiBase = "http://bad host";
     launch();
+    delegate->handleURL("vell://auth#access_token=a&refresh_token=r&email=ada%40example.com");
+    EXPECT_EQ(session::SessionStore::shared().email(), "ada@example.com");
+    EXPECT_TRUE(delegate->controller()->setup().signedIn);
+    EXPECT_TRUE(panelWindow->visible);
+
     delegate->menuOpenWeb();
     EXPECT_TRUE(desktop.opened.empty());
     delegate->openAccessibility();
-    EXPECT_EQ(settings.calls, (std::vector<std::string>{"enable", "open"}));
+    EXPECT_EQ(settings.calls, (std::vector<std::string>{"enable", "open"})) << "the switch comes first";
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
 // The deployment lookup rule and the launch-mode rule.
-
 #include <gtest/gtest.h>
 
 #include <nlohmann/json.hpp>
@@ -20,14 +19,11 @@ using vell::app::LaunchMode;
 TEST(ConfigLookupTest, OnlyANonEmptyStringReplacesTheDefault) {
     const std::pair<json, std::string> cases[] = {
         {json{{"key", "http://127.0.0.1:9"}}, "http://127.0.0.1:9"},
-        {json{{"key", " "}}, " "},
         {json{{"key", " http://x "}}, " http://x "},
         {json::object(), "default"},
         {json{{"key", ""}}, "default"},
         {json{{"key", 42}}, "default"},
-        {json{{"key", true}}, "default"},
         {json{{"key", nullptr}}, "default"},
-        {json{{"key", json::array({"x"})}}, "default"},
         {json{{"other", "x"}}, "default"},
         {json::array(), "default"},
     };

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <nlohmann/json.hpp>
-
 #include "FakeSession.h"
 #include "platform/HttpClient.h"
 #include "session/Session.h"
@@ -15,48 +13,38 @@ using vell::platform::HttpClient;
 
 namespace {
 
-struct TokenSession : vell::test::FakeSession {
-    TokenSession() : FakeSession("tok-123") {}
-};
-
+// Sends nothing anywhere: keeps each request and gives the scripted answer,
+// or throws when there is none (the service is out of reach).
 struct ScriptedHttp final : HttpClient {
     std::vector<Request> sent;
-    Response answer{200, R"({"values":{}})"};
+    std::optional<Response> answer = Response{200, R"({"values":{}})"};
     Response send(const Request& request) override {
         sent.push_back(request);
-        return answer;
+        if (!answer) throw TransportError("no route");
+        return *answer;
     }
 };
 
-FormAccess::Field field(std::string id, std::optional<std::string> label, std::optional<std::string> placeholder,
-                        std::optional<std::string> near, std::string type = "text") {
-    FormAccess::Field f;
-    f.id = std::move(id);
-    f.label = std::move(label);
-    f.placeholder = std::move(placeholder);
-    f.near = std::move(near);
-    f.type = std::move(type);
-    f.original = "never sent";
-    return f;
-}
-
 struct FillServiceTest : ::testing::Test {
     vell::test::VirtualLoop loop;
-    TokenSession session;
+    vell::test::FakeSession session;
     ScriptedHttp http;
     FillService service{session, http, loop, "http://service.test/base"};
 
-    FillService::Mapping send(std::vector<FormAccess::Field> fields = {}) {
+    vell::Task<FillService::Mapping> send(std::vector<FormAccess::Field> fields = {}) {
         auto task = service.send({{"transcript", "my name is Ada"}}, std::move(fields));
         loop.runUntilIdle();
         EXPECT_TRUE(task.done());
-        return task.get();
+        return task;
     }
 };
 
 TEST_F(FillServiceTest, PostsTheSourceAndFieldDescriptionsWithExactlyTheTwoHeaders) {
-    send({field("f0", "Name", std::nullopt, std::nullopt), field("f1", std::nullopt, "", std::nullopt, "textarea"),
-          field("f2", std::nullopt, std::nullopt, "Email"), field("f3", std::nullopt, std::nullopt, std::nullopt)});
+    send({{.id = "f0", .label = "Name", .type = "text", .original = "never sent"},
+          {.id = "f1", .placeholder = "", .type = "textarea"},
+          {.id = "f2", .type = "text", .near = "Email"},
+          {.id = "f3", .type = "text"}})
+        .get();
 
     ASSERT_EQ(http.sent.size(), 1u);
     const auto& request = http.sent[0];
@@ -71,78 +59,67 @@ TEST_F(FillServiceTest, PostsTheSourceAndFieldDescriptionsWithExactlyTheTwoHeade
     EXPECT_EQ(loop.backgroundJobs(), 1);  // the blocking request ran off the main loop
 }
 
-TEST_F(FillServiceTest, BodyIsCompactUtf8AndAnEmptyListIsSentAsAnArray) {
+TEST_F(FillServiceTest, BodyIsCompactUtf8WithAnEmptyListAsAnArrayAndBadBytesReplaced) {
     EXPECT_EQ(FillService::requestBody({{"noteId", "n-1"}}, {}), R"({"fields":[],"noteId":"n-1"})");
     EXPECT_EQ(FillService::requestBody({{"transcript", "caf\u00e9 \U0001F600"}}, {}),
               "{\"fields\":[],\"transcript\":\"caf\u00e9 \U0001F600\"}");
+    EXPECT_EQ(FillService::requestBody({{"transcript", "ok"}}, {{.id = "f0", .label = "Na\xffme", .type = "text"}}),
+              "{\"fields\":[{\"id\":\"f0\",\"label\":\"Na\uFFFDme\",\"type\":\"text\"}],\"transcript\":\"ok\"}");
 }
 
-TEST_F(FillServiceTest, TextThatIsNotUtf8IsSentWithReplacementCharacters) {
-    auto body = FillService::requestBody({{"transcript", "ok"}}, {field("f0", "Na\xffme", std::nullopt, std::nullopt)});
-    EXPECT_EQ(body, "{\"fields\":[{\"id\":\"f0\",\"label\":\"Na\uFFFDme\",\"type\":\"text\"}],\"transcript\":\"ok\"}");
-}
-
-TEST_F(FillServiceTest, NoTokenMeansNoRequest) {
+TEST_F(FillServiceTest, NoTokenMeansNoRequestAndTransportErrorsPassThroughUnchanged) {
     session.token.reset();
-    auto task = service.send({{"transcript", "x"}}, {});
-    loop.runUntilIdle();
-    ASSERT_TRUE(task.done());
-    EXPECT_THROW(task.get(), vell::session::SessionError);
+    EXPECT_THROW(send().get(), vell::session::SessionError);
     EXPECT_TRUE(http.sent.empty());
     EXPECT_EQ(loop.backgroundJobs(), 0);
-}
 
-TEST_F(FillServiceTest, TransportErrorsPassThroughUnchanged) {
-    struct Unreachable final : HttpClient {
-        Response send(const Request&) override { throw TransportError("no route"); }
-    } unreachable;
-    FillService offline{session, unreachable, loop, "http://x"};
-    auto task = offline.send({{"transcript", "x"}}, {});
-    loop.runUntilIdle();
+    session.token = "tok-123";
+    http.answer.reset();
     try {
-        task.get();
+        send().get();
         ADD_FAILURE() << "no error";
     } catch (const HttpClient::TransportError& error) {
-        EXPECT_STREQ(error.what(), "Could not reach Vell. Check your connection.");
         EXPECT_EQ(error.detail(), "no route");
     }
 }
 
-TEST(FillServiceAnswer, OnlyA200WithAllStringValuesGivesValues) {
-    auto mapping = FillService::readAnswer(200, R"({"values":{"f0":"Ada"},"ignored":1})");
-    EXPECT_EQ(mapping.values, (std::map<std::string, std::string>{{"f0", "Ada"}}));
-    EXPECT_TRUE(mapping.unfilled.empty());
-
-    mapping = FillService::readAnswer(200, R"({"values":{"f0":"Ada","f1":42},"unfilled":["phone","fax"]})");
-    EXPECT_TRUE(mapping.values.empty());
-    EXPECT_EQ(mapping.unfilled, (std::vector<std::string>{"phone", "fax"}));
-
-    mapping = FillService::readAnswer(200, R"({"values":{"f0":"Ada"},"unfilled":["phone",3]})");
-    EXPECT_EQ(mapping.values.size(), 1u);
-    EXPECT_TRUE(mapping.unfilled.empty());
-
-    for (const char* unusable : {"", "not json", "[1,2]", R"({"values":["Ada"],"unfilled":"phone"})", "null"}) {
-        mapping = FillService::readAnswer(200, unusable);
-        EXPECT_TRUE(mapping.values.empty()) << unusable;
-        EXPECT_TRUE(mapping.unfilled.empty()) << unusable;
-    }
-}
-
-TEST(FillServiceAnswer, OtherStatusesFailWithTheServiceMessageOrTheFallback) {
-    auto failure = [](int status, const std::string& body) -> std::string {
-        try {
-            FillService::readAnswer(status, body);
-        } catch (const FillService::FillError& e) {
-            return e.description();
-        }
-        return "<no error>";
+// Each row: status and body; the values and unfilled names read, or the error told.
+TEST(FillServiceAnswer, OnlyA200WithAllStringValuesGivesValuesElseTheServiceMessageOrTheFallback) {
+    using Values = std::map<std::string, std::string>;
+    using Names = std::vector<std::string>;
+    const std::string fallback = "Could not work out what goes where.";
+    const struct {
+        int status;
+        const char* body;
+        Values values;
+        Names unfilled;
+        std::optional<std::string> error;
+    } cases[] = {
+        {200, R"({"values":{"f0":"Ada"},"ignored":1})", {{"f0", "Ada"}}, {}, {}},
+        {200, R"({"values":{"f0":"Ada","f1":42},"unfilled":["phone","fax"]})", {}, {"phone", "fax"}, {}},
+        {200, R"({"values":{"f0":"Ada"},"unfilled":["phone",3]})", {{"f0", "Ada"}}, {}, {}},
+        {200, R"({"values":["Ada"],"unfilled":"phone"})", {}, {}, {}},
+        {200, "not json", {}, {}, {}},
+        {200, "[1,2]", {}, {}, {}},
+        {200, "", {}, {}, {}},
+        {401, R"({"message":"Your session has ended."})", {}, {}, "Your session has ended."},
+        {422, R"({"message":""})", {}, {}, ""},
+        {500, "<html>oops</html>", {}, {}, fallback},
+        {500, R"({"message":42})", {}, {}, fallback},
+        {201, R"({"values":{"f0":"Ada"}})", {}, {}, fallback},
+        {204, "", {}, {}, fallback},
     };
-    EXPECT_EQ(failure(401, R"({"message":"Your session has ended."})"), "Your session has ended.");
-    EXPECT_EQ(failure(422, R"({"message":""})"), "");
-    EXPECT_EQ(failure(500, "<html>oops</html>"), "Could not work out what goes where.");
-    EXPECT_EQ(failure(500, R"({"message":42})"), "Could not work out what goes where.");
-    EXPECT_EQ(failure(201, R"({"values":{"f0":"Ada"}})"), "Could not work out what goes where.");
-    EXPECT_EQ(failure(204, ""), "Could not work out what goes where.");
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.status) + " " + c.body);
+        try {
+            const auto mapping = FillService::readAnswer(c.status, c.body);
+            EXPECT_FALSE(c.error);
+            EXPECT_EQ(mapping.values, c.values);
+            EXPECT_EQ(mapping.unfilled, c.unfilled);
+        } catch (const FillService::FillError& e) {
+            EXPECT_EQ(e.description(), c.error);
+        }
+    }
 }
 
 }  // namespace

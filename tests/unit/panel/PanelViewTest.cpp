@@ -1,14 +1,17 @@
 // What the panel shows for each state of the real controller over its
-// doubles, and what its controls do.
-
+// doubles and what its controls do; where the floating panel opens and what
+// hides it, over a recording window.
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ControllerFixture.h"
 #include "FakeSettings.h"
+#include "panel/FloatingPanel.h"
 #include "panel/PanelView.h"
 
 namespace vell::test {
@@ -131,41 +134,30 @@ TEST_F(PanelViewTest, PressingTheBigButtonsFollowsTheirEnabledState) {
     EXPECT_EQ(controller->phase(), Phase::transcribing(Mode::fill));
 }
 
-struct SetupRow {
-    bool signedIn;
-    std::optional<std::string> device;
-    Authorisation mic;
-    bool trusted;
-    std::vector<std::string> labels;   // account, device, permission, accessibility
-    std::vector<std::string> buttons;  // "" where a row has none
-    std::size_t notes;
-};
+// Each row's label with its button in brackets, then how many notes.
+std::string describe(const View::Checklist& list) {
+    std::string text;
+    for (const auto& row : list.rows) text += row.label + (row.button ? " [" + *row.button + "]" : "") + " | ";
+    return text + std::to_string(list.notes.size()) + " notes";
+}
 
 TEST_F(PanelViewTest, ChecklistRowsFollowTheSetup) {
-    const std::vector<SetupRow> rows{
-        {false,
-         std::nullopt,
-         Authorisation::notDetermined,
-         false,
-         {"Sign in with your Vell account", "No microphone — connect one (AirPods work)", "Microphone permission",
-          "Accessibility — lets Vell type for you"},
-         {"Sign in", "", "Allow", "Grant"},
-         2},
-        {true,
-         "USB Mic",
-         Authorisation::denied,
-         true,
-         {"Signed in", "Microphone: USB Mic", "Microphone blocked — Settings › Privacy", "Accessibility granted"},
-         {"", "", "", ""},
-         0},
-        {true,
-         "USB Mic",
-         Authorisation::restricted,
-         false,
-         {"Signed in", "Microphone: USB Mic", "Microphone blocked — Settings › Privacy",
-          "Accessibility — lets Vell type for you"},
-         {"", "", "", "Grant"},
-         2},
+    struct Row {
+        bool signedIn;
+        std::optional<std::string> device;
+        Authorisation mic;
+        bool trusted;
+        const char* checklist;
+    };
+    const Row rows[] = {
+        {false, std::nullopt, Authorisation::notDetermined, false,
+         "Sign in with your Vell account [Sign in] | No microphone — connect one (AirPods work) | "
+         "Microphone permission [Allow] | Accessibility — lets Vell type for you [Grant] | 2 notes"},
+        {true, "USB Mic", Authorisation::denied, true,
+         "Signed in | Microphone: USB Mic | Microphone blocked — Settings › Privacy | Accessibility granted | 0 notes"},
+        {true, "USB Mic", Authorisation::restricted, false,
+         "Signed in | Microphone: USB Mic | Microphone blocked — Settings › Privacy | "
+         "Accessibility — lets Vell type for you [Grant] | 2 notes"},
     };
     for (const auto& row : rows) {
         session.signedIn = row.signedIn;
@@ -173,13 +165,8 @@ TEST_F(PanelViewTest, ChecklistRowsFollowTheSetup) {
         recorder.status = row.mic;
         desktop.trusted = row.trusted;
         view().controller()->refreshSetup();
-        const auto list = view().model().expanded->checklist;
-        ASSERT_TRUE(list);
-        for (std::size_t i = 0; i < 4; ++i) {
-            EXPECT_EQ(list->rows[i].label, row.labels[i]);
-            EXPECT_EQ(list->rows[i].button.value_or(""), row.buttons[i]);
-        }
-        EXPECT_EQ(list->notes.size(), row.notes);
+        ASSERT_TRUE(view().model().expanded->checklist);
+        EXPECT_EQ(describe(*view().model().expanded->checklist), row.checklist);
     }
     EXPECT_EQ(view().model().expanded->checklist->notes[0],
               "You can dictate before granting this — the words land on your clipboard, one Ctrl+V away.");
@@ -205,35 +192,24 @@ TEST_F(PanelViewTest, RowButtonsAskOnlyWhileTheirRowIsOpen) {
     EXPECT_EQ(recorder.permissionRequests, 1);
 }
 
-TEST_F(PanelViewTest, FillLineCountsFilledFieldsAndTheUnfilled) {
-    using Report = Controller::FillReport;
+TEST(PanelViewTextTest, FillLineCountsFilledFieldsAndTheUnfilledAndTimesRoundDown) {
+    using Report = dictation::DictationController::FillReport;
     const Report::Record ok{"", "", true, true}, failed{"", "", false, false};
-    const std::vector<std::pair<Report, std::string>> rows{
+    const std::pair<Report, std::string> fills[] = {
         {{"Mail", {ok}, 0}, "Filled 1 field in Mail — review before saving"},
         {{"Mail", {ok, failed}, 2}, "Filled 1 field in Mail · 2 left empty — review before saving"},
         {{"Forms", {ok, ok, ok}, 2}, "Filled 3 fields in Forms · 2 left empty — review before saving"},
     };
-    for (const auto& [report, line] : rows) EXPECT_EQ(View::fillLine(report), line);
-}
-
-TEST_F(PanelViewTest, TimeStringRoundsDownToWholeSeconds) {
-    const std::vector<std::pair<double, std::string>> times{{59.99, "0:59"}, {75.9, "1:15"}, {600, "10:00"}};
+    for (const auto& [report, line] : fills) EXPECT_EQ(View::fillLine(report), line);
+    const std::pair<double, std::string> times[] = {{59.99, "0:59"}, {75.9, "1:15"}, {600, "10:00"}};
     for (const auto& [seconds, text] : times) EXPECT_EQ(View::timeString(seconds), text);
 }
 
-TEST_F(PanelViewTest, LatestCardInsertCopyAndDismiss) {
+TEST_F(PanelViewTest, LatestCardTellsHowItWasDeliveredAndInsertsAgainOrGoes) {
     desktop.trusted = false;
     view();
     dictate();
-    auto card = view().model().expanded->latest;
-    ASSERT_TRUE(card);
-    EXPECT_EQ(card->deliveryNote, "copied — Ctrl+V to paste");
-    clipboard.texts.clear();
-    view().insertLatest();  // without accessibility: a copy, nothing typed
-    loop.advance(1);
-    EXPECT_EQ(clipboard.texts, std::vector<std::string>{"hello there"});
-    EXPECT_TRUE(paste.inserts.empty());
-
+    EXPECT_EQ(view().model().expanded->latest->deliveryNote, "copied — Ctrl+V to paste");
     desktop.trusted = true;
     view().insertLatest();
     loop.advance(1);
@@ -278,6 +254,46 @@ TEST_F(PanelViewTest, SignOutClearsTheSessionAndHistoryAndMeasuresAgain) {
     EXPECT_TRUE(controller->history().empty());
     EXPECT_FALSE(view().model().menu.signOutShown);
     EXPECT_EQ(view().model().header.subtitle, "not signed in");
+}
+
+using Rect = platform::PanelWindow::Rect;
+
+struct WindowDouble : platform::PanelWindow {
+    std::optional<Rect> area, frame;
+    bool visible = false;
+    std::weak_ptr<std::function<void()>> watch;  // the newest
+    int watches = 0;
+
+    std::optional<Rect> workArea() override { return area; }
+    void setFrame(Rect f) override { frame = f; }
+    void orderFront() override { visible = true; }
+    void orderOut() override { visible = false; }
+    bool isVisible() const override { return visible; }
+    Watch watchOutsidePresses(std::function<void()> onPress) override {
+        auto newest = std::make_shared<std::function<void()>>(std::move(onPress));
+        // The one before must be gone by now: never two watches at once.
+        if (!watch.expired()) ++watches;
+        watch = newest;
+        return newest;
+    }
+};
+
+TEST(FloatingPanelTest, ShowsTwelveInFromTheWorkAreasTopRightWithOneWatchAtMost) {
+    WindowDouble window;
+    panel::FloatingPanel panel(window);
+    panel.show();
+    EXPECT_FALSE(window.visible || window.frame || !window.watch.expired()) << "no screen: nothing happens";
+    const std::pair<Rect, Rect> rows[] = {{{0, 30, 1280, 770}, {908, 42, 360, 680}},
+                                          {{1280, 0, 1920, 1040}, {2828, 12, 360, 680}}};
+    for (const auto& [area, frame] : rows) {
+        window.area = area;
+        panel.show();
+        EXPECT_EQ(window.frame, frame);
+    }
+    EXPECT_EQ(window.watches, 0);
+    (*window.watch.lock())();  // a press elsewhere
+    EXPECT_FALSE(panel.isVisible());
+    EXPECT_TRUE(window.watch.expired());
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "FakeWebView.h"
+#include "ScratchFolder.h"
 #include "VirtualLoop.h"
+#include "session/SessionStore.h"
 
 namespace vell::session {
 namespace {
@@ -16,164 +20,99 @@ constexpr const char* base = "http://127.0.0.1:8123";
 
 class PanelWebViewTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        panel = PanelWebView::create(loop, std::make_unique<test::FakeWebView>(loop, record),
-                                     {base, "https://vell.supabase.co"},
-                                     [this](std::string url) { opened.push_back(std::move(url)); });
-    }
+    void SetUp() override { panel = make(base); }
     void TearDown() override { loop.runUntilIdle(); }
 
-    // Answers the oldest unanswered script.
-    void answer(WebView::ScriptResult result) {
-        ASSERT_LT(answered, record->scripts.size());
-        record->scripts[answered++].done(std::move(result));
-        loop.runUntilIdle();
+    std::shared_ptr<PanelWebView> make(std::string apiBase) {
+        return PanelWebView::create(loop, std::make_unique<test::FakeWebView>(loop, record),
+                                    {std::move(apiBase), "https://vell.supabase.co"},
+                                    [this](std::string url) { opened.push_back(std::move(url)); });
     }
-    std::vector<double> callTimes() const {
+    // The page answers the scripts in turn with these results, the last one from then on.
+    void answerInTurn(std::vector<WebView::ScriptResult> results) {
+        record->respond = [this, results](auto&) {
+            return results[std::min(record->scripts.size(), results.size() - 1)];
+        };
+    }
+    // When the scripts came, in milliseconds-exact seconds after `start`.
+    std::vector<double> callTimes(double start) const {
         std::vector<double> times;
-        for (auto& call : record->scripts) times.push_back(call.at);
+        for (auto& call : record->scripts) times.push_back(std::round((call.at - start) * 1000) / 1000);
         return times;
-    }
-    void post(const std::optional<std::string>& url, json body, bool mainFrame = true, std::string name = "vell") {
-        panel->didReceiveScriptMessage({std::move(name), mainFrame, url, std::move(body)});
     }
 
     test::VirtualLoop loop;
     std::shared_ptr<Record> record = std::make_shared<Record>();
     std::shared_ptr<PanelWebView> panel;
     std::vector<std::string> opened;
-    std::size_t answered = 0;
 };
 
-TEST_F(PanelWebViewTest, CreationSetsTheUserAgentAndHandlerAndLoadsTheStartPage) {
-    EXPECT_EQ(
-        record->userAgents,
-        std::vector<std::string>{
-            "Mozilla/5.0 (Macintosh; Intel Mac OS X 10_15_7) AppleWebKit/605.1.15 (KHTML, like Gecko) VellMac/0.3"});
-    EXPECT_EQ(record->handlers, std::vector<std::string>{"vell"});
-    ASSERT_EQ(record->loads.size(), 1u);
-    EXPECT_EQ(record->loads[0].url, "http://127.0.0.1:8123/app");
-    EXPECT_EQ(record->loads[0].timeout, 60.0);
-    EXPECT_EQ(record->delegate.lock().get(), static_cast<WebView::Delegate*>(panel.get()));
-}
-
-TEST_F(PanelWebViewTest, TokenIsAskedUpToFourTimesWithPausesOf0_7Seconds) {
-    auto token = panel->bridgeToken(4);
-    for (int i = 0; i < 4; ++i) {
-        ASSERT_EQ(record->scripts.size(), static_cast<std::size_t>(i + 1));
-        answer(json(nullptr));
-        loop.advance(0.7);
-    }
-    ASSERT_TRUE(token.done());
-    EXPECT_EQ(token.get(), std::nullopt);
-    EXPECT_EQ(callTimes(), (std::vector<double>{0, 0.7, 1.4, 2.1}));
-    for (auto& call : record->scripts) {
-        EXPECT_EQ(call.body, "return (window.__vellBridge ? await window.__vellBridge.token() : null)");
-        EXPECT_EQ(call.arguments, json::object());
-        EXPECT_FALSE(call.plain);
-    }
-    EXPECT_EQ(loop.pending(), 0u) << "no pause after the last attempt";
-}
-
-TEST_F(PanelWebViewTest, OnlyANonEmptyStringIsAToken) {
-    auto token = panel->bridgeToken(4);
-    answer(json(""));
-    loop.advance(0.7);
-    answer(json(42));
-    loop.advance(0.7);
-    answer(std::nullopt);  // the script failed
-    loop.advance(0.69);
-    EXPECT_EQ(record->scripts.size(), 3u);
-    loop.advance(0.01);
-    answer(json("tok-4"));
-    ASSERT_TRUE(token.done());
-    EXPECT_EQ(token.get(), "tok-4");
-}
-
-TEST_F(PanelWebViewTest, ATokenEndsTheQuestionsAtOnce) {
-    auto token = panel->bridgeToken(4);
-    answer(json(nullptr));
-    loop.advance(0.7);
-    answer(json("tok-2"));
-    ASSERT_TRUE(token.done());
-    EXPECT_EQ(token.get(), "tok-2");
-    loop.advance(10);
-    EXPECT_EQ(record->scripts.size(), 2u);
-}
-
-TEST_F(PanelWebViewTest, EmailIsAskedOnce) {
-    record->respond = [](auto&) { return json(nullptr); };
-    auto none = panel->bridgeEmail();
-    loop.runUntilIdle();
-    ASSERT_TRUE(none.done());
-    EXPECT_EQ(none.get(), std::nullopt);
-    EXPECT_EQ(record->scripts.size(), 1u);
-    EXPECT_EQ(record->scripts[0].body, "return (window.__vellBridge ? await window.__vellBridge.email() : null)");
-
-    record->respond = [](auto&) { return json("ada@example.com"); };
-    auto email = panel->bridgeEmail();
-    loop.runUntilIdle();
-    EXPECT_EQ(email.get(), "ada@example.com");
-}
-
-TEST_F(PanelWebViewTest, AdoptTriesEightTimesWithPausesOf0_9Seconds) {
-    int round = 0;
-    record->respond = [&](auto&) -> WebView::ScriptResult {
-        switch (round++ % 4) {
-            case 0:
-                return json(false);
-            case 1:
-                return json("true");
-            case 2:
-                return std::nullopt;
-            default:
-                return json(1);
-        }
+// Up to four questions 0.7 s apart; only a non-empty string is a token, and it ends the questions.
+TEST_F(PanelWebViewTest, TokenQuestionsTable) {
+    struct Row {
+        std::vector<WebView::ScriptResult> answers;
+        std::optional<std::string> token;
+        std::vector<double> times;
     };
-    panel->adopt("access", "refresh", 1700000000.0);
-    loop.advance(30);
-    EXPECT_EQ(callTimes(), (std::vector<double>{0, 0.9, 1.8, 2.7, 3.6, 4.5, 5.4, 6.3}));
-    for (auto& call : record->scripts) {
-        EXPECT_EQ(call.body,
-                  "return (window.__vellBridge && window.__vellBridge.adopt) ? await window.__vellBridge.adopt(a, r) "
-                  ": false");
-        EXPECT_EQ(call.arguments, (json{{"a", "access"}, {"r", "refresh"}})) << "the expiry is not passed on";
+    const Row rows[] = {
+        {{json(nullptr)}, std::nullopt, {0, 0.7, 1.4, 2.1}},
+        {{json(""), json(42), std::nullopt, json("tok-4")}, "tok-4", {0, 0.7, 1.4, 2.1}},
+        {{json(nullptr), json("tok-2")}, "tok-2", {0, 0.7}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.times.size());
+        record->scripts.clear();
+        answerInTurn(row.answers);
+        const double start = loop.now();
+        auto token = panel->bridgeToken(4);
+        loop.advance(10);
+        ASSERT_TRUE(token.done());
+        EXPECT_EQ(token.get(), row.token);
+        EXPECT_EQ(callTimes(start), row.times);
     }
 }
 
-TEST_F(PanelWebViewTest, AdoptStopsWhenThePageAcceptsOnTheThirdAttempt) {
-    record->respond = [&](auto&) { return json(record->scripts.size() == 2); };
-    panel->adopt("a", "r", std::nullopt);
-    loop.advance(30);
-    EXPECT_EQ(callTimes(), (std::vector<double>{0, 0.9, 1.8}));
+// Up to eight hand-overs 0.9 s apart, until the page says true.
+TEST_F(PanelWebViewTest, AdoptIsRetriedUntilThePageAccepts) {
+    struct Row {
+        std::vector<WebView::ScriptResult> answers;
+        std::vector<double> times;
+    };
+    const Row rows[] = {
+        {{json(false), json("true"), std::nullopt, json(1)}, {0, 0.9, 1.8, 2.7, 3.6, 4.5, 5.4, 6.3}},
+        {{json(false), json(false), json(true)}, {0, 0.9, 1.8}},
+    };
+    for (const Row& row : rows) {
+        record->scripts.clear();
+        answerInTurn(row.answers);
+        const double start = loop.now();
+        panel->adopt("access", "refresh", 1700000000.0);
+        loop.advance(30);
+        EXPECT_EQ(callTimes(start), row.times);
+        EXPECT_EQ(record->scripts[0].arguments, (json{{"a", "access"}, {"r", "refresh"}})) << "no expiry passed on";
+    }
 }
 
+// Neither a pause between attempts nor a script still open keeps the panel alive.
 TEST_F(PanelWebViewTest, RetryLoopsStopOnceThePanelIsGone) {
-    record->respond = [](auto&) { return json(nullptr); };
-    panel->adopt("a", "r", std::nullopt);
-    auto token = panel->bridgeToken(4);
-    loop.runUntilIdle();
-    EXPECT_EQ(record->scripts.size(), 2u);
-    std::weak_ptr<PanelWebView> weak = panel;
-    panel.reset();
-    EXPECT_TRUE(weak.expired()) << "a pause does not keep the panel alive";
-    loop.advance(30);
-    EXPECT_EQ(record->scripts.size(), 2u);
-    ASSERT_TRUE(token.done());
-    EXPECT_EQ(token.get(), std::nullopt);
-}
-
-TEST_F(PanelWebViewTest, AnOpenScriptDoesNotKeepThePanelAlive) {
-    auto token = panel->bridgeToken(4);
-    panel->adopt("a", "r", std::nullopt);
-    ASSERT_EQ(record->scripts.size(), 2u);
-    std::weak_ptr<PanelWebView> weak = panel;
-    panel.reset();
-    EXPECT_TRUE(weak.expired());
-    loop.advance(30);
-    ASSERT_TRUE(token.done());
-    EXPECT_EQ(token.get(), std::nullopt);
-    EXPECT_EQ(record->scripts.size(), 2u);
+    for (bool scriptsOpen : {false, true}) {
+        SCOPED_TRACE(scriptsOpen);
+        record->scripts.clear();
+        record->respond = nullptr;
+        if (!scriptsOpen) answerInTurn({json(nullptr)});
+        panel->adopt("a", "r", std::nullopt);
+        auto token = panel->bridgeToken(4);
+        loop.runUntilIdle();
+        EXPECT_EQ(record->scripts.size(), 2u);
+        std::weak_ptr<PanelWebView> weak = panel;
+        panel.reset();
+        EXPECT_TRUE(weak.expired());
+        loop.advance(30);
+        EXPECT_EQ(record->scripts.size(), 2u);
+        ASSERT_TRUE(token.done());
+        EXPECT_EQ(token.get(), std::nullopt);
+        panel = make(base);
+    }
 }
 
 TEST_F(PanelWebViewTest, ClearLeavesThePageErasesEverythingAndThenReloads) {
@@ -184,57 +123,56 @@ TEST_F(PanelWebViewTest, ClearLeavesThePageErasesEverythingAndThenReloads) {
     record->clears[0]();
     ASSERT_EQ(record->loads.size(), 3u);
     EXPECT_EQ(record->loads[2].url, "http://127.0.0.1:8123/app");
-    EXPECT_EQ(record->loads[2].timeout, 60.0);
 }
 
-TEST_F(PanelWebViewTest, NoteFillMessagesAreCheckedKeyByKey) {
-    std::vector<std::pair<std::string, std::optional<std::string>>> fills;
-    const std::string page = std::string(base) + "/app#/notes";
-    post(page, {{"verb", "fillNote"}, {"noteId", "n1"}});
-    EXPECT_TRUE(fills.empty()) << "nothing happens before the callback is set";
-
-    panel->onNoteFill = [&](std::string id, std::optional<std::string> title) { fills.emplace_back(id, title); };
-    post(page, {{"verb", "fillNote"}, {"noteId", "n1"}, {"title", "Intake form"}, {"extra", true}});
-    post(page, {{"verb", "fillNote"}, {"noteId", "n2"}});
-    post(page, {{"verb", "fillNote"}, {"noteId", "n3"}, {"title", 7}});
-    post(page, {{"verb", "fillNote"}, {"title", "no id"}});
-    post(page, {{"verb", "fillNote"}, {"noteId", 4}});
-    post(page, {{"verb", "FILLNOTE"}, {"noteId", "n5"}});
-    post(page, {{"noteId", "n6"}});
-    post(page, {{"verb", 1}, {"noteId", "n7"}});
-    post(page, json::array({"fillNote", "n8"}));
-    post(page, json("fillNote"));
-    EXPECT_EQ(fills, (std::vector<std::pair<std::string, std::optional<std::string>>>{
-                         {"n1", "Intake form"}, {"n2", std::nullopt}, {"n3", std::nullopt}}));
-}
-
-TEST_F(PanelWebViewTest, InsertTextMessagesNeedAStringText) {
-    std::vector<std::string> texts;
-    const std::string page = std::string(base) + "/app";
-    post(page, {{"verb", "insertText"}, {"text", "early"}});
-    panel->onInsertText = [&](std::string text) { texts.push_back(text); };
-    post(page, {{"verb", "insertText"}, {"text", "Hello — world"}});
-    post(page, {{"verb", "insertText"}, {"text", ""}});
-    post(page, {{"verb", "insertText"}, {"text", 12}});
-    post(page, {{"verb", "insertText"}});
-    EXPECT_EQ(texts, (std::vector<std::string>{"Hello — world", ""}));
-}
-
-TEST_F(PanelWebViewTest, MessagesFromOtherFramesHostsOrHandlersAreDropped) {
-    int calls = 0;
-    panel->onInsertText = [&](std::string) { ++calls; };
-    json body = {{"verb", "insertText"}, {"text", "x"}};
-    post(std::string(base) + "/app", body, /*mainFrame=*/false);
-    post("https://evil.example/app", body);
-    post("https://vell.supabase.co/auth", body);  // allowed to load, not to talk
-    post(std::nullopt, body);
-    post("about:blank", body);
-    post(std::string(base) + "/app", body, true, "other");
-    post("http://127.0.0.1:9999/app", body);   // another port of the same host
-    post("https://127.0.0.1:8123/app", body);  // another scheme
-    EXPECT_EQ(calls, 0);
-    post(std::string(base) + "/app#/notes", body);
-    EXPECT_EQ(calls, 1);
+// Requests are taken from the service's own top page through the "vell"
+// handler only, and checked key by key.
+TEST_F(PanelWebViewTest, PageRequestsTable) {
+    const std::string app = std::string(base) + "/app#/notes";
+    panel->didReceiveScriptMessage({"vell", true, app, {{"verb", "insertText"}, {"text", "before the callbacks"}}});
+    std::vector<std::string> got;
+    panel->onNoteFill = [&](std::string id, std::optional<std::string> title) {
+        got.push_back("note " + id + " " + title.value_or("-"));
+    };
+    panel->onInsertText = [&](std::string text) { got.push_back("text " + text); };
+    struct Row {
+        std::optional<std::string> url;
+        json body;
+        const char* taken;  // nullptr: dropped
+        bool mainFrame = true;
+        const char* handler = "vell";
+    };
+    const json text = {{"verb", "insertText"}, {"text", "x"}};
+    const Row rows[] = {
+        {app,
+         {{"verb", "fillNote"}, {"noteId", "n1"}, {"title", "Intake form"}, {"extra", true}},
+         "note n1 Intake form"},
+        {app, {{"verb", "fillNote"}, {"noteId", "n2"}}, "note n2 -"},
+        {app, {{"verb", "fillNote"}, {"noteId", "n3"}, {"title", 7}}, "note n3 -"},
+        {app, {{"verb", "fillNote"}, {"title", "no id"}}, nullptr},
+        {app, {{"verb", "fillNote"}, {"noteId", 4}}, nullptr},
+        {app, {{"verb", "FILLNOTE"}, {"noteId", "n5"}}, nullptr},
+        {app, {{"verb", 1}, {"noteId", "n7"}}, nullptr},
+        {app, json::array({"fillNote", "n8"}), nullptr},
+        {app, {{"verb", "insertText"}, {"text", "Hello — world"}}, "text Hello — world"},
+        {app, {{"verb", "insertText"}, {"text", ""}}, "text "},
+        {app, {{"verb", "insertText"}, {"text", 12}}, nullptr},
+        {app, {{"verb", "insertText"}}, nullptr},
+        {app, text, nullptr, false},
+        {app, text, nullptr, true, "other"},
+        {"https://evil.example/app", text, nullptr},
+        {"https://vell.supabase.co/auth", text, nullptr},  // allowed to load, not to talk
+        {std::nullopt, text, nullptr},
+        {"about:blank", text, nullptr},
+        {"http://127.0.0.1:9999/app", text, nullptr},   // another port of the same host
+        {"https://127.0.0.1:8123/app", text, nullptr},  // another scheme
+    };
+    for (const Row& row : rows) {
+        got.clear();
+        panel->didReceiveScriptMessage({row.handler, row.mainFrame, row.url, row.body});
+        EXPECT_EQ(got, row.taken ? std::vector<std::string>{row.taken} : std::vector<std::string>{})
+            << row.url.value_or("-") << " " << row.body.dump();
+    }
 }
 
 TEST_F(PanelWebViewTest, NavigationStaysOnTheServiceAndTheAuthenticationOrigins) {
@@ -248,7 +186,7 @@ TEST_F(PanelWebViewTest, NavigationStaysOnTheServiceAndTheAuthenticationOrigins)
     const std::optional<bool> unknown, top = true, frame = false;
     for (const Row& row : std::initializer_list<Row>{
              {std::nullopt, top, Policy::allow, false},
-             {"vell://auth#access_token=a", top, Policy::cancel, false},
+             {"VELL://auth#access_token=a", top, Policy::cancel, false},
              {"about:blank", frame, Policy::allow, false},
              {"http://127.0.0.1:8123/app#/x", top, Policy::allow, false},
              {"https://VELL.supabase.co/auth/v1/authorize", top, Policy::allow, false},
@@ -266,59 +204,73 @@ TEST_F(PanelWebViewTest, NavigationStaysOnTheServiceAndTheAuthenticationOrigins)
 
 // The token, the address and a session go only to the service's own page.
 TEST_F(PanelWebViewTest, TheBridgeTalksOnlyToThePageOfTheServicesOrigin) {
-    record->respond = [](const test::FakeWebView::ScriptCall&) { return json("token-or-email"); };
+    answerInTurn({json("token-or-email")});
     for (const char* page : {"http://127.0.0.1:9999/app", "https://127.0.0.1:8123/app", "about:blank"}) {
         record->url = page;
         auto token = panel->bridgeToken(1);
         auto email = panel->bridgeEmail();
         panel->adopt("a", "r", std::nullopt);
-        loop.runUntilIdle();
+        loop.advance(10.0);
         EXPECT_EQ(token.get(), std::nullopt) << page;
         EXPECT_EQ(email.get(), std::nullopt) << page;
     }
-    loop.advance(10.0);
     EXPECT_TRUE(record->scripts.empty());
     record->url = std::string(base) + "/app#/notes";
     auto token = panel->bridgeToken(1);
+    auto email = panel->bridgeEmail();
     loop.runUntilIdle();
     EXPECT_EQ(token.get(), "token-or-email");
+    EXPECT_EQ(email.get(), "token-or-email");
 }
 
-TEST_F(PanelWebViewTest, AnHttpsServiceRefusesPlainHttp) {
-    auto secure = PanelWebView::create(loop, std::make_unique<test::FakeWebView>(loop, std::make_shared<Record>()),
-                                       {"https://vell.example", "https://vell.supabase.co"},
-                                       [this](std::string url) { opened.push_back(std::move(url)); });
-    int calls = 0;
-    secure->onInsertText = [&](std::string) { ++calls; };
-    secure->didReceiveScriptMessage({"vell", true, "http://vell.example/app", {{"verb", "insertText"}, {"text", "x"}}});
-    EXPECT_EQ(calls, 0);
-    EXPECT_FALSE(secure->decideMediaCapture({"http://vell.example/app", true, false}));
-    EXPECT_EQ(secure->decideNavigation({"http://vell.example/app", true}), WebView::Policy::cancel);
-    EXPECT_TRUE(secure->decideMediaCapture({"https://vell.example/app", true, false}));
-}
-
-TEST_F(PanelWebViewTest, NewWindowsGoToTheDefaultBrowser) {
-    panel->requestNewWindow("http://127.0.0.1:8123/app#/print");
-    panel->requestNewWindow(std::nullopt);
-    panel->requestNewWindow("");
-    panel->requestNewWindow("vell://auth#access_token=a&refresh_token=r");
-    EXPECT_EQ(opened, std::vector<std::string>{"http://127.0.0.1:8123/app#/print"});
+// A sign-in made inside the panel counts once the service's own top page
+// names its address; a look-alike host's page is not even asked.
+TEST_F(PanelWebViewTest, ASignInAtTheServicesPageIsRecordedByTheStore) {
+    test::ScratchFolder dir{"vell-store-view"};
+    SessionStore store(dir.path(), [this] { return panel; });
+    struct Row {
+        const char* url;
+        json address;
+        bool asked, signedIn;
+    };
+    for (const Row& row : std::initializer_list<Row>{
+             {"http://127.0.0.1:8123/app#/notes", "ada@example.com", true, true},
+             {"http://127.0.0.1:8123", "ada@example.com", true, true},
+             {"http://127.0.0.1:8123/app", nullptr, true, false},
+             {"http://127.0.0.1:81234/app", "ada@example.com", false, false},
+             {"http://127.0.0.1:8123.evil.example/app", "ada@example.com", false, false},
+             {"https://vell.supabase.co/auth", "ada@example.com", false, false},
+         }) {
+        store.clear();
+        record->scripts.clear();
+        record->url = row.url;
+        answerInTurn({row.address});
+        auto noticed = store.noticeSignInAtPage();
+        loop.runUntilIdle();
+        EXPECT_EQ(noticed.get(), row.signedIn) << row.url;
+        EXPECT_EQ(store.email(), row.signedIn ? std::optional<std::string>("ada@example.com") : std::nullopt);
+        EXPECT_EQ(record->scripts.size(), row.asked ? 1u : 0u) << row.url;
+    }
+    auto again = store.noticeSignInAtPage();
+    loop.runUntilIdle();
+    EXPECT_FALSE(again.get()) << "nothing to notice once signed in";
 }
 
 TEST_F(PanelWebViewTest, OnlyTheMicrophoneAloneFromTheServiceIsGranted) {
-    const std::string page = std::string(base) + "/app";
-    EXPECT_TRUE(panel->decideMediaCapture({page, true, false}));
-    EXPECT_FALSE(panel->decideMediaCapture({page, false, true}));
-    EXPECT_FALSE(panel->decideMediaCapture({page, true, true}));
-    EXPECT_FALSE(panel->decideMediaCapture({page, false, false}));
-    EXPECT_FALSE(panel->decideMediaCapture({"https://evil.example/", true, false}));
-    EXPECT_FALSE(panel->decideMediaCapture({std::nullopt, true, false}));
-
-    auto broken = PanelWebView::create(loop, std::make_unique<test::FakeWebView>(loop, std::make_shared<Record>()),
-                                       {"not an address", ""}, {});
-    EXPECT_FALSE(broken->decideMediaCapture({"about:blank", true, false}));
-    EXPECT_EQ(broken->decideNavigation({"https://docs.example.org/", true}), WebView::Policy::cancel)
-        << "no opener: dropped";
+    struct Row {
+        std::optional<std::string> origin;
+        bool microphone, camera, granted;
+    };
+    for (const Row& row : std::initializer_list<Row>{
+             {"http://127.0.0.1:8123/app", true, false, true},
+             {"http://127.0.0.1:8123/app", false, true, false},
+             {"http://127.0.0.1:8123/app", true, true, false},
+             {"https://127.0.0.1:8123/app", true, false, false},
+             {"https://evil.example/", true, false, false},
+             {std::nullopt, true, false, false},
+         })
+        EXPECT_EQ(panel->decideMediaCapture({row.origin, row.microphone, row.camera}), row.granted)
+            << row.origin.value_or("-") << " " << row.microphone << row.camera;
 }
 
 }  // namespace

@@ -1,15 +1,12 @@
-// Any text through the field mapper and every spoken-text normaliser.
-#include "FieldMapper.h"
-#include "SpokenText.h"
-
-#include <cstddef>
-#include <cstdint>
-#include <string>
-
-using namespace vell::service;
+// Any text through the service's field mapper and every spoken-text reader,
+// as what was said and as the labels of a form.
+#include "FuzzInput.h"
+#include "service/FieldMapper.h"
+#include "service/SpokenText.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::string text(reinterpret_cast<const char*>(data), size);
+    using namespace vell::service;
+    const std::string text = vell::fuzz::FuzzInput(data, size).rest();
     static const std::vector<FieldMapper::Field> form = {
         {"f0", "text", "Full name", "", ""}, {"f1", "email", "Email", "", ""},
         {"f2", "tel", "Phone", "", ""},      {"f3", "text", "Street address", "", ""},
@@ -18,9 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         {"f8", "textarea", "Notes", "", ""},
     };
     FieldMapper mapper;
-    mapper.map(text, form);
-    // The text as a form too: labels are outside input as well.
-    std::vector<FieldMapper::Field> labelled = {{"a", "text", text, "", ""}, {"b", "text", "", text, text}};
+    auto mapping = mapper.map(text, form);
+    vell::fuzz::require(mapping.values.size() + mapping.unfilled.size() == form.size(),
+                        "every field is either filled or named as unfilled");
+    const std::vector<FieldMapper::Field> labelled = {{"a", "text", text, "", ""}, {"b", "text", "", text, text}};
     mapper.map("name is Ada, phone is 555 0100", labelled);
     SpokenText::withDigits(text);
     SpokenText::isSpokenNumber(text);
