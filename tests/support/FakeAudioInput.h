@@ -38,7 +38,6 @@ public:
         double startedAt = 0;   // clock time at record(), when a clock is set
         bool finished = false;  // finish() was called
         bool released = false;  // the capture object was destroyed
-        int durationReads = 0;
     };
 
     // Authorisation reported; requestAccess() changes it from notDetermined to the answer.
@@ -57,10 +56,8 @@ public:
     const std::vector<std::shared_ptr<Take>>& takes() const { return takes_; }
     Take& latest() { return *takes_.back(); }
     const std::filesystem::path& directory() const { return directory_.path(); }
-    int recordCalls() const { return recordCalls_; }
 
     std::unique_ptr<Capture> record(const std::filesystem::path& file) override {
-        ++recordCalls_;
         if (!failures_.empty()) {
             auto message = failures_.front();
             failures_.erase(failures_.begin());
@@ -110,7 +107,6 @@ private:
             : take_(std::move(take)), clock_(clock) {}
         ~FakeCapture() override { take_->released = true; }
         double duration() const override {
-            ++take_->durationReads;
             if (clock_ && !take_->finished) return clock_->now() - take_->startedAt;
             return take_->duration;
         }
@@ -129,7 +125,6 @@ private:
 
     ScratchFolder directory_{"vell-fake-audio"};
     std::vector<std::string> failures_;
-    int recordCalls_ = 0;
     std::vector<std::shared_ptr<Take>> takes_;
     std::coroutine_handle<> prompt_;
 };
