@@ -1,9 +1,6 @@
 #pragma once
-// Recording doubles of everything the dictation controller works with: the
-// recorder (real files in a scratch folder, durations on the virtual clock),
-// the recogniser, the fill engine, the fill service, the paste, the session,
-// the desktop, the login item and the clipboard. Each replaces every
-// operation of what it stands in for and records what it was asked.
+// Recording doubles of everything the dictation controller works with. Each
+// answers as scripted by its public fields and records only what tests read.
 
 #include <sys/types.h>
 
@@ -22,86 +19,48 @@
 #include <vector>
 
 #include "ScratchFolder.h"
-#include "audio/Recogniser.h"
-#include "audio/Recording.h"
 #include "dictation/DictationController.h"
-#include "fill/FieldMapping.h"
-#include "fill/FormAccess.h"
-#include "fill/Insertion.h"
 #include "platform/Async.h"
-#include "platform/AudioInput.h"
-#include "platform/Clipboard.h"
-#include "platform/Desktop.h"
-#include "platform/MainLoop.h"
-#include "platform/Task.h"
-#include "session/Session.h"
 
 namespace vell::test {
 
-// ---- recorder ------------------------------------------------------------------------------
-
+// Takes are real files in `folder`; one shorter than the minimum is deleted at its stop.
 class RecorderDouble : public audio::Recording {
 public:
     RecorderDouble(platform::MainLoop& loop, std::filesystem::path folder) : loop_(loop), folder_(std::move(folder)) {
         std::filesystem::create_directories(folder_);
     }
 
-    // Script.
     Authorisation status = Authorisation::authorised;
     std::optional<std::string> device = "Virtual Microphone";
-    bool failToStart = false;
-    std::optional<float> power = -20.0f;  // what the meter reads while a take runs
-    // The answer the permission prompt will give; absent keeps the prompt open
-    // until answerPermission().
-    std::optional<bool> permissionAnswer;
-
-    // Record.
-    int starts = 0;
-    int permissionRequests = 0;
-    std::vector<double> stopMinimums;
-    std::vector<std::filesystem::path> files;  // every file a take was written to
+    std::optional<float> power = -20.0f;   // what the meter reads while a take runs
+    std::optional<bool> permissionAnswer;  // absent keeps the prompt open until answerPermission()
+    int starts = 0, permissionRequests = 0;
+    std::vector<std::filesystem::path> files;  // every take's file
 
     void start() override {
         ++starts;
-        if (failToStart) throw platform::AudioInput::Failure("no source");
-        current_ = folder_ / ("take-" + std::to_string(files.size()) + ".m4a");
+        current_ = files.emplace_back(folder_ / ("take-" + std::to_string(files.size()) + ".m4a"));
         std::ofstream(*current_) << "audio";
-        files.push_back(*current_);
         startedAt_ = loop_.now();
     }
-
     std::optional<std::filesystem::path> stop(double minimumDuration) override {
-        stopMinimums.push_back(minimumDuration);
         auto file = std::exchange(current_, std::nullopt);
-        if (!file) return std::nullopt;
-        if (loop_.now() - startedAt_ < minimumDuration) {
-            std::filesystem::remove(*file);
-            return std::nullopt;
-        }
+        if (file && loop_.now() - startedAt_ < minimumDuration) discard(std::exchange(file, std::nullopt));
         return file;
     }
-
     Task<bool> requestPermission() override {
         ++permissionRequests;
-        if (status != Authorisation::notDetermined) co_return status == Authorisation::authorised;
-        bool granted = false;
-        if (permissionAnswer) {
-            granted = *permissionAnswer;
-        } else {
-            auto prompt = untilCalled<bool>(
-                loop_, [this](Resolver<bool> answer) { pendingAnswer_ = std::make_unique<Resolver<bool>>(answer); });
-            granted = co_await prompt;
+        if (status == Authorisation::notDetermined) {
+            bool granted = permissionAnswer.value_or(false);
+            if (!permissionAnswer)
+                granted = co_await untilCalled<bool>(loop_, [this](auto answer) { prompt_ = answer; });
+            status = granted ? Authorisation::authorised : Authorisation::denied;
         }
-        status = granted ? Authorisation::authorised : Authorisation::denied;
-        co_return granted;
+        co_return status == Authorisation::authorised;
     }
-
-    // Answers an open permission prompt.
-    void answerPermission(bool granted) {
-        if (pendingAnswer_) (*std::exchange(pendingAnswer_, nullptr))(granted);
-    }
-    bool promptOpen() const { return pendingAnswer_ != nullptr; }
-
+    void answerPermission(bool granted) { std::exchange(prompt_, std::nullopt).value()(granted); }
+    bool promptOpen() const { return prompt_.has_value(); }
     std::optional<float> averagePower() const override { return current_ ? power : std::nullopt; }
     Authorisation authorisation() override { return status; }
     std::optional<std::string> deviceName() override { return device; }
@@ -111,62 +70,51 @@ private:
     std::filesystem::path folder_;
     std::optional<std::filesystem::path> current_;
     double startedAt_ = 0;
-    std::unique_ptr<Resolver<bool>> pendingAnswer_;
+    std::optional<Resolver<bool>> prompt_;
 };
 
-// ---- recogniser ----------------------------------------------------------------------------
+// What a service answers after `seconds`: `value`, or `error` when one is set.
+template <typename T>
+Task<T> answerAfter(platform::MainLoop& loop, double seconds, std::exception_ptr error, T value) {
+    co_await sleep(loop, seconds);
+    if (error) std::rethrow_exception(error);
+    co_return value;
+}
 
+// Answers with `text` (or raises `error`) after the upload time.
 class RecogniserDouble : public audio::Recogniser {
 public:
     explicit RecogniserDouble(platform::MainLoop& loop) : loop_(loop) {}
 
-    struct Call {
-        std::filesystem::path audio;
-        std::string mimeType;
-        bool fileExisted = false;
-    };
-
-    // Script: the transcript, or an error to raise, after the upload time.
     std::string text = "hello there";
     std::exception_ptr error;
     double uploadSeconds = 0.5;
-
+    struct Call {
+        std::string mimeType;
+        bool fileExisted = false;
+    };
     std::vector<Call> calls;
 
     Task<std::string> transcribe(std::filesystem::path audio, std::string mimeType) override {
-        calls.push_back({audio, mimeType, std::filesystem::exists(audio)});
-        co_await sleep(loop_, uploadSeconds);
-        if (error) std::rethrow_exception(error);
-        co_return text;
+        calls.push_back({mimeType, std::filesystem::exists(audio)});
+        return answerAfter(loop_, uploadSeconds, error, text);
     }
 
 private:
     platform::MainLoop& loop_;
 };
 
-// ---- fill engine ---------------------------------------------------------------------------
-
 class FillEngineDouble : public fill::FormAccess {
 public:
-    using Values = std::map<std::string, std::string>;
-
-    // Script.
     std::vector<Field> fields;
     std::vector<Outcome> outcomes;  // what apply() answers
     std::exception_ptr enumerateError, applyError;
 
-    // Record.
     std::vector<std::pair<pid_t, int>> enumerations;
-    std::vector<std::thread::id> threads;  // where each engine call ran
-    std::vector<Values> applied;
-    struct Undo {
-        std::vector<Field> fields;
-        std::vector<Outcome> outcomes;
-    };
-    std::vector<Undo> undos;
-    // Raised after each undo is recorded: a test on a real loop may wait for
-    // it while the undo runs on another thread.
-    std::atomic<int> undoneCount{0};
+    std::vector<std::map<std::string, std::string>> applied;
+    std::vector<std::vector<Outcome>> undos;  // the outcomes each undo was given
+    std::vector<std::thread::id> threads;     // where each call ran
+    std::atomic<int> undoneCount{0};          // for a test on a real loop to wait on
 
     std::vector<Field> enumerate(pid_t pid, int maxFields) override {
         enumerations.emplace_back(pid, maxFields);
@@ -174,14 +122,14 @@ public:
         if (enumerateError) std::rethrow_exception(enumerateError);
         return fields;
     }
-    std::vector<Outcome> apply(const Values& values, const std::vector<Field>&) override {
+    std::vector<Outcome> apply(const std::map<std::string, std::string>& values, const std::vector<Field>&) override {
         applied.push_back(values);
         threads.push_back(std::this_thread::get_id());
         if (applyError) std::rethrow_exception(applyError);
         return outcomes;
     }
-    void undo(const std::vector<Field>& undoFields, const std::vector<Outcome>& undoOutcomes) override {
-        undos.push_back({undoFields, undoOutcomes});
+    void undo(const std::vector<Field>&, const std::vector<Outcome>& undone) override {
+        undos.push_back(undone);
         threads.push_back(std::this_thread::get_id());
         ++undoneCount;
     }
@@ -195,8 +143,7 @@ public:
     }
 };
 
-// ---- fill service --------------------------------------------------------------------------
-
+// Answers with `mapping` (or raises `error`) after the answer time.
 class FillServiceDouble : public fill::FieldMapping {
 public:
     explicit FillServiceDouble(platform::MainLoop& loop) : loop_(loop) {}
@@ -204,28 +151,16 @@ public:
     Mapping mapping;
     std::exception_ptr error;
     double answerSeconds = 0.3;
+    std::vector<std::map<std::string, std::string>> sources;  // what each request was made from
 
-    struct Call {
-        std::map<std::string, std::string> source;
-        std::vector<std::string> fieldIds;
-    };
-    std::vector<Call> calls;
-
-    Task<Mapping> send(std::map<std::string, std::string> source,
-                       std::vector<fill::FormAccess::Field> fields) override {
-        Call call{std::move(source), {}};
-        for (const auto& f : fields) call.fieldIds.push_back(f.id);
-        calls.push_back(std::move(call));
-        co_await sleep(loop_, answerSeconds);
-        if (error) std::rethrow_exception(error);
-        co_return mapping;
+    Task<Mapping> send(std::map<std::string, std::string> source, std::vector<fill::FormAccess::Field>) override {
+        sources.push_back(std::move(source));
+        return answerAfter(loop_, answerSeconds, error, mapping);
     }
 
 private:
     platform::MainLoop& loop_;
 };
-
-// ---- paste ---------------------------------------------------------------------------------
 
 class PasteDouble : public fill::Insertion {
 public:
@@ -246,8 +181,6 @@ private:
     platform::MainLoop& loop_;
 };
 
-// ---- session -------------------------------------------------------------------------------
-
 class SessionDouble : public session::Session {
 public:
     bool signedIn = true;
@@ -255,13 +188,8 @@ public:
 
     bool isSignedIn() const override { return signedIn; }
     std::optional<std::string> email() const override { return address; }
-    Task<std::string> accessToken() override {
-        if (!signedIn) throw Error("Sign in from the Vell panel first.");
-        co_return "token";
-    }
+    Task<std::string> accessToken() override { co_return "token"; }
 };
-
-// ---- desktop -------------------------------------------------------------------------------
 
 class ApplicationDouble : public platform::Desktop::Application {
 public:
@@ -288,61 +216,32 @@ public:
 
     std::shared_ptr<Application> frontApplication() override { return front; }
     pid_t ownProcessId() const override { return ownPid; }
-    bool accessibilityTrusted() override {
-        ++trustQuestions;
-        return trusted;
-    }
+    bool accessibilityTrusted() override { return ++trustQuestions, trusted; }
     void openInBrowser(const std::string& url) override { opened.push_back(url); }
 };
-
-// ---- login item ----------------------------------------------------------------------------
 
 class LoginItemDouble : public platform::LoginItem {
 public:
     Status current = Status::notRegistered;
-    // What a successful registration leaves behind (the system may want approval).
-    Status afterRegister = Status::enabled;
-    std::optional<std::string> failure;  // description of a refusal
-    std::vector<std::string> calls;
+    Status afterRegister = Status::enabled;  // the system may want approval
+    std::optional<std::string> failure;      // description of a refusal
 
     Status status() override { return current; }
-    void registerItem() override {
-        calls.push_back("register");
-        if (failure) throw Failure(*failure);
-        current = afterRegister;
-    }
-    void unregisterItem() override {
-        calls.push_back("unregister");
-        if (failure) throw Failure(*failure);
-        current = Status::notRegistered;
-    }
+    void registerItem() override { current = failure ? throw Failure(*failure) : afterRegister; }
+    void unregisterItem() override { current = failure ? throw Failure(*failure) : Status::notRegistered; }
 };
 
-// ---- clipboard -----------------------------------------------------------------------------
-
-// Holds plain text only; enough for the copy path of the controller.
+// Plain text only: enough for the controller's copy path.
 class ControllerClipboardDouble : public platform::Clipboard {
 public:
-    std::optional<std::string> text;
     std::vector<std::string> texts;  // every text put on it
-    std::uint64_t changes = 0;
 
-    Task<Snapshot> capture() override {
-        Snapshot snapshot;
-        if (text) snapshot.items.push_back({{"text/plain;charset=utf-8", *text}});
-        co_return snapshot;
-    }
-    std::uint64_t setText(const std::string& utf8) override {
-        text = utf8;
-        texts.push_back(utf8);
-        return ++changes;
-    }
-    void restore(const Snapshot&) override { ++changes; }
-    std::uint64_t changeCount() override { return changes; }
+    Task<Snapshot> capture() override { co_return Snapshot{}; }
+    std::uint64_t setText(const std::string& utf8) override { return texts.push_back(utf8), texts.size(); }
+    void restore(const Snapshot&) override {}
+    std::uint64_t changeCount() override { return texts.size(); }
     void setOnServed(std::function<void(std::uint64_t)>) override {}
 };
-
-// ---- all of them ---------------------------------------------------------------------------
 
 // Every collaborator of a controller as a double, around one main loop.
 template <typename Loop>
@@ -359,8 +258,19 @@ struct ControllerParts {
     ControllerClipboardDouble clipboard;
     LoginItemDouble loginItem;
 
-    dictation::DictationController::Services services() {
-        return {loop, recorder, recogniser, fillEngine, fillService, paste, session, desktop, clipboard, loginItem};
+    // The doubles, with a real recorder or recogniser where a test has one.
+    dictation::DictationController::Services services(audio::Recording* realRecorder = nullptr,
+                                                      audio::Recogniser* realRecogniser = nullptr) {
+        return {loop,
+                realRecorder ? *realRecorder : recorder,
+                realRecogniser ? *realRecogniser : recogniser,
+                fillEngine,
+                fillService,
+                paste,
+                session,
+                desktop,
+                clipboard,
+                loginItem};
     }
 };
 

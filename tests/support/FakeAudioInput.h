@@ -38,8 +38,6 @@ public:
         double startedAt = 0;   // clock time at record(), when a clock is set
         bool finished = false;  // finish() was called
         bool released = false;  // the capture object was destroyed
-        int durationReads = 0;
-        int powerReads = 0;
     };
 
     // Authorisation reported; requestAccess() changes it from notDetermined to the answer.
@@ -54,17 +52,12 @@ public:
     void failNextRecord(std::string message = "The sound server cannot be reached.") {
         failures_.push_back(std::move(message));
     }
-    // Every record() fails from now on (until called with false).
-    void failEveryRecord(bool fail = true) { failAlways_ = fail; }
 
     const std::vector<std::shared_ptr<Take>>& takes() const { return takes_; }
     Take& latest() { return *takes_.back(); }
     const std::filesystem::path& directory() const { return directory_.path(); }
-    int recordCalls() const { return recordCalls_; }
 
     std::unique_ptr<Capture> record(const std::filesystem::path& file) override {
-        ++recordCalls_;
-        if (failAlways_) throw Failure("The sound server cannot be reached.");
         if (!failures_.empty()) {
             auto message = failures_.front();
             failures_.erase(failures_.begin());
@@ -114,14 +107,10 @@ private:
             : take_(std::move(take)), clock_(clock) {}
         ~FakeCapture() override { take_->released = true; }
         double duration() const override {
-            ++take_->durationReads;
             if (clock_ && !take_->finished) return clock_->now() - take_->startedAt;
             return take_->duration;
         }
-        float averagePower() const override {
-            ++take_->powerReads;
-            return take_->power;
-        }
+        float averagePower() const override { return take_->power; }
         void finish() override {
             if (take_->finished) return;
             if (clock_) take_->duration = clock_->now() - take_->startedAt;
@@ -136,8 +125,6 @@ private:
 
     ScratchFolder directory_{"vell-fake-audio"};
     std::vector<std::string> failures_;
-    bool failAlways_ = false;
-    int recordCalls_ = 0;
     std::vector<std::shared_ptr<Take>> takes_;
     std::coroutine_handle<> prompt_;
 };

@@ -72,7 +72,6 @@ public:
                 if (type == plainText) return bytes;
         return {};
     }
-    bool empty() const { return contents_.items.empty(); }
     bool ownedByUs() const { return ownedByUs_; }
     int captures() const { return captures_; }
     int setTextCalls() const { return setTextCalls_; }

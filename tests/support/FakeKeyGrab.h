@@ -16,7 +16,6 @@ public:
         if (taken) return false;
         held_ = combination;
         handler_ = std::move(handler);
-        ++grabs_;
         return true;
     }
     void release() override {
@@ -31,7 +30,6 @@ public:
     // True plays another program holding every combination.
     bool taken = false;
     const std::optional<Combination>& held() const { return held_; }
-    int grabs() const { return grabs_; }
 
 private:
     void send(bool pressed) {
@@ -39,7 +37,6 @@ private:
     }
     std::optional<Combination> held_;
     Handler handler_;
-    int grabs_ = 0;
 };
 
 }  // namespace vell::test

@@ -53,14 +53,10 @@ public:
     std::optional<Rect> area = Rect{0, 0, 1920, 1080};
     std::optional<Rect> frame;
     bool visible = false;
-    int orderFronts = 0;
 
     std::optional<Rect> workArea() override { return area; }
     void setFrame(Rect f) override { frame = f; }
-    void orderFront() override {
-        ++orderFronts;
-        visible = true;
-    }
+    void orderFront() override { visible = true; }
     void orderOut() override { visible = false; }
     bool isVisible() const override { return visible; }
     Watch watchOutsidePresses(std::function<void()>) override { return std::make_shared<int>(0); }

@@ -19,26 +19,21 @@ public:
     struct ScriptCall {
         std::string body;
         nlohmann::json arguments;
-        double at = 0;       // loop time of the call
-        bool plain = false;  // evaluateJavaScript rather than callAsyncJavaScript
+        double at = 0;  // loop time of the call
         ScriptDone done;
     };
     struct Load {
         std::string url;
-        double timeout = 0;
     };
     // What the view recorded; shared so a test keeps it after handing the view over.
     struct Record {
         std::weak_ptr<Delegate> delegate;
-        std::vector<std::string> userAgents;
-        std::vector<std::string> handlers;
         std::vector<Load> loads;
         std::vector<ScriptCall> scripts;
         std::vector<std::function<void()>> clears;  // pending completions of clearWebsiteData
         // When set, answers every script at once with its result.
         std::function<ScriptResult(const ScriptCall&)> respond;
         std::optional<std::string> url;
-        bool loading = false;
     };
 
     FakeWebView(platform::MainLoop& loop, std::shared_ptr<Record> record) : loop_(loop), record_(std::move(record)) {}
@@ -48,21 +43,21 @@ public:
     }
 
     void setDelegate(std::weak_ptr<Delegate> delegate) override { record_->delegate = std::move(delegate); }
-    void setUserAgent(const std::string& userAgent) override { record_->userAgents.push_back(userAgent); }
-    void addScriptMessageHandler(const std::string& name) override { record_->handlers.push_back(name); }
-    void load(const std::string& url, double timeoutSeconds) override {
-        record_->loads.push_back({url, timeoutSeconds});
+    void setUserAgent(const std::string&) override {}
+    void addScriptMessageHandler(const std::string&) override {}
+    void load(const std::string& url, double) override {
+        record_->loads.push_back({url});
         record_->url = url;
     }
     void callAsyncJavaScript(const std::string& body, const nlohmann::json& arguments, ScriptDone done) override {
-        script({body, arguments, loop_.now(), false, std::move(done)});
+        script({body, arguments, loop_.now(), std::move(done)});
     }
     void evaluateJavaScript(const std::string& script, ScriptDone done) override {
-        this->script({script, nlohmann::json::object(), loop_.now(), true, std::move(done)});
+        this->script({script, nlohmann::json::object(), loop_.now(), std::move(done)});
     }
     void clearWebsiteData(std::function<void()> done) override { record_->clears.push_back(std::move(done)); }
     std::optional<std::string> currentURL() const override { return record_->url; }
-    bool isLoading() const override { return record_->loading; }
+    bool isLoading() const override { return false; }
     void* nativeView() override { return nullptr; }
 
 private:

@@ -13,16 +13,12 @@
 #include <X11/Xlib.h>
 #include <X11/Xutil.h>
 #include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <chrono>
+#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -34,41 +30,30 @@ fs::path env(const char* name) {
     return value ? fs::path(value) : fs::path();
 }
 
-// A process that stands in for another application: it owns nothing itself;
-// the test creates its windows and labels them with its process id.
-class StandIn {
-public:
-    StandIn() {
+// A process that stands in for another application: the test creates its
+// windows and labels them with its process id.
+struct StandIn : vell::test::ChildProcess {
+    StandIn() : ChildProcess({"sleep", "300"}) {
         // Spawning returns before the child has become "sleep".
         vell::test::waitUntil([this] {
-            std::ifstream comm("/proc/" + std::to_string(pid_) + "/comm");
             std::string name;
-            return std::getline(comm, name) && name == "sleep";
+            return std::getline(std::ifstream("/proc/" + std::to_string(pid()) + "/comm"), name) && name == "sleep";
         });
     }
-    void end() { process_.reset(); }
-    pid_t pid() const { return pid_; }
-
-private:
-    std::unique_ptr<vell::test::ChildProcess> process_ =
-        std::make_unique<vell::test::ChildProcess>(std::vector<std::string>{"sleep", "300"});
-    pid_t pid_ = process_->pid();
 };
 
 class X11DesktopTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
         // A desktop entry for the window class "vellnamed", written before GIO
-        // first reads the application folders.
+        // first reads the application folders, and a handler for the scheme
+        // "vellprobe" that writes the address it was given.
         const auto applications = env("XDG_DATA_HOME") / "applications";
         fs::create_directories(applications);
-        std::ofstream(applications / "vellnamed.desktop") << "[Desktop Entry]\nType=Application\n"
-                                                             "Name=Vell Named Editor\nExec=true\n";
-        // A handler for the scheme "vellprobe" that writes the address it was given.
+        std::ofstream(applications / "vellnamed.desktop")
+            << "[Desktop Entry]\nType=Application\nName=Vell Named Editor\nExec=true\n";
         const auto script = env("VELL_SESSION_DIR") / "opener.sh";
-        std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$1\" > \"" << (env("VELL_SESSION_DIR") / "opened").string()
-                              << ".tmp\" && mv \"" << (env("VELL_SESSION_DIR") / "opened").string() << ".tmp\" \""
-                              << (env("VELL_SESSION_DIR") / "opened").string() << "\"\n";
+        std::ofstream(script) << "#!/bin/sh\nprintf '%s' \"$1\" > \"" << opened().string() << "\"\n";
         fs::permissions(script, fs::perms::owner_all);
         std::ofstream(applications / "vellprobe-opener.desktop")
             << "[Desktop Entry]\nType=Application\nName=Probe Opener\nExec=" << script.string()
@@ -77,6 +62,7 @@ protected:
         std::ofstream(env("XDG_CONFIG_HOME") / "mimeapps.list")
             << "[Default Applications]\nx-scheme-handler/vellprobe=vellprobe-opener.desktop\n";
     }
+    static fs::path opened() { return env("VELL_SESSION_DIR") / "opened"; }
 
     void SetUp() override {
         display = XOpenDisplay(nullptr);
@@ -132,7 +118,6 @@ TEST_F(X11DesktopTest, FrontApplicationIsTheProcessOfTheFocusedWindow) {
     auto front = desktop.frontApplication();
     ASSERT_TRUE(front);
     EXPECT_EQ(front->processId(), app.pid());
-    EXPECT_EQ(front->name(), "VellProbe");  // no desktop entry: the window class
     EXPECT_FALSE(front->isTerminated());
 
     // Focus on a child window still names the top level's process.
@@ -149,7 +134,8 @@ TEST_F(X11DesktopTest, FrontApplicationIsTheProcessOfTheFocusedWindow) {
     ASSERT_TRUE(front);
     EXPECT_EQ(front->processId(), app.pid());
 
-    app.end();
+    app.signal(SIGKILL);
+    app.wait();
     EXPECT_TRUE(front->isTerminated());
     XDestroyWindow(display, w);
 }
@@ -157,25 +143,29 @@ TEST_F(X11DesktopTest, FrontApplicationIsTheProcessOfTheFocusedWindow) {
 TEST_F(X11DesktopTest, TheActiveWindowOfTheWindowManagerWins) {
     StandIn focused, active;
     const Window a = window(focused.pid(), "vellprobe", "VellProbe");
-    const Window b = window(active.pid(), "vellnamed", "VellNamed");
+    const Window b = window(active.pid(), "vellprobe", "VellProbe");
     focus(a);
     setActive(b);
     auto front = desktop.frontApplication();
     ASSERT_TRUE(front);
     EXPECT_EQ(front->processId(), active.pid());
-    EXPECT_EQ(front->name(), "Vell Named Editor");  // from its desktop entry
     XDestroyWindow(display, a);
     XDestroyWindow(display, b);
 }
 
-TEST_F(X11DesktopTest, WithoutAWindowClassTheCommandNameServes) {
-    StandIn app;
-    const Window w = window(app.pid(), nullptr, nullptr);
-    focus(w);
-    auto front = desktop.frontApplication();
-    ASSERT_TRUE(front);
-    EXPECT_EQ(front->name(), "sleep");
-    XDestroyWindow(display, w);
+TEST_F(X11DesktopTest, TheNameComesFromTheDesktopEntryElseTheWindowClassElseTheCommand) {
+    const std::array<const char*, 3> rows[] = {{"vellnamed", "VellNamed", "Vell Named Editor"},
+                                               {"vellprobe", "VellProbe", "VellProbe"},
+                                               {nullptr, nullptr, "sleep"}};
+    for (const auto& [instance, windowClass, name] : rows) {
+        StandIn app;
+        const Window w = window(app.pid(), instance, windowClass);
+        focus(w);
+        auto front = desktop.frontApplication();
+        ASSERT_TRUE(front);
+        EXPECT_EQ(front->name(), name);
+        XDestroyWindow(display, w);
+    }
 }
 
 TEST_F(X11DesktopTest, NoFocusOrAVanishedActiveWindowMeansNoFrontApplication) {
@@ -209,12 +199,12 @@ TEST_F(X11DesktopTest, AccessibilityTrustFollowsTheAccessibilityBus) {
 }
 
 TEST_F(X11DesktopTest, WebAddressesGoToTheDefaultHandler) {
-    const auto opened = env("VELL_SESSION_DIR") / "opened";
-    desktop.openInBrowser("vellprobe://app/#/desktop?x=1");
-    ASSERT_TRUE(vell::test::waitUntil([&] { return fs::exists(opened); }));
-    std::ifstream in(opened);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(text, "vellprobe://app/#/desktop?x=1");
+    const std::string address = "vellprobe://app/#/desktop?x=1";
+    desktop.openInBrowser(address);
+    EXPECT_TRUE(vell::test::waitUntil([&] {
+        std::string text;
+        return std::getline(std::ifstream(opened()), text) && text == address;
+    }));
 }
 
 }  // namespace

@@ -7,11 +7,9 @@
 
 #include <filesystem>
 #include <memory>
-#include <string>
 
 #include "ControllerDoubles.h"
 #include "VirtualLoop.h"
-#include "dictation/DictationController.h"
 
 namespace vell::test {
 
@@ -32,12 +30,12 @@ protected:
         return *controller;
     }
 
-    // Press, hold for `seconds`, release; then wait for the upload.
-    void dictate(double seconds = 1.0) {
-        controller->begin(Mode::dictate);
+    // Press (dictation key or fill button), hold for `seconds`, release; then wait for the upload.
+    void dictate(double seconds = 1.0, Mode mode = Mode::dictate) {
+        mode == Mode::dictate ? controller->begin(mode) : controller->toggleFill();
         loop.runUntilIdle();
         loop.advance(seconds);
-        controller->finish();
+        mode == Mode::dictate ? controller->finish() : controller->toggleFill();
         loop.advance(recogniser.uploadSeconds + 0.01);
     }
 

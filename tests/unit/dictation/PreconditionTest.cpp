@@ -72,7 +72,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{.request = Request::note, .front = Front::ownPanel, .problem = noteClickInto},
         Refusal{.request = Request::note, .front = Front::nothing, .problem = noteClickInto}));
 
-class StartTest : public ControllerTest {};
+using StartTest = ControllerTest;
 
 TEST_F(StartTest, ChecksReadTheStoredSetupUntilItIsRefreshed) {
     session.signedIn = false;

@@ -8,62 +8,54 @@ namespace vell::test {
 namespace {
 
 using Status = platform::LoginItem::Status;
-
-class SetupTest : public ControllerTest {};
+using SetupTest = ControllerTest;
 
 TEST_F(SetupTest, RequestMicrophoneReturnsAtOnceAndRefreshesAfterTheAnswer) {
-    recorder.status = Authorisation::notDetermined;
-    auto& c = make();
-    c.requestMicrophone();
-    EXPECT_EQ(recorder.permissionRequests, 0);
-    loop.runUntilIdle();
-    ASSERT_TRUE(recorder.promptOpen());
-    EXPECT_EQ(c.setup().micStatus, Authorisation::notDetermined);
-    recorder.answerPermission(true);
-    loop.runUntilIdle();
-    EXPECT_EQ(c.setup().micStatus, Authorisation::authorised);
-    EXPECT_EQ(c.phase(), Phase::idle());  // asking is not recording
-    EXPECT_EQ(recorder.starts, 0);
+    for (const auto status : {Authorisation::notDetermined, Authorisation::denied}) {
+        recorder.status = status;
+        auto& c = make();
+        c.requestMicrophone();
+        EXPECT_EQ(recorder.permissionRequests, 0);
+        loop.runUntilIdle();
+        EXPECT_EQ(recorder.promptOpen(), status == Authorisation::notDetermined);  // no prompt once denied
+        EXPECT_EQ(c.setup().micStatus, status);
+        if (recorder.promptOpen()) recorder.answerPermission(true);
+        loop.runUntilIdle();
+        EXPECT_EQ(c.setup().micStatus, status == Authorisation::denied ? status : Authorisation::authorised);
+        EXPECT_EQ(c.phase(), Phase::idle());  // asking is not recording
+        EXPECT_EQ(recorder.starts, 0);
+        recorder.permissionRequests = 0;
+    }
 }
 
-TEST_F(SetupTest, RequestMicrophoneWhenDeniedShowsNoPromptAndStaysDenied) {
-    recorder.status = Authorisation::denied;
-    auto& c = make();
-    int signals = 0;
-    auto subscription = c.subscribe([&] { ++signals; });
-    c.requestMicrophone();
-    loop.runUntilIdle();
-    EXPECT_FALSE(recorder.promptOpen());
-    EXPECT_EQ(c.setup().micStatus, Authorisation::denied);
-    EXPECT_EQ(signals, 1);  // the refresh
-}
-
-TEST_F(SetupTest, ARegistrationThatNeedsApprovalLeavesTheSwitchOffWithoutAMessage) {
-    loginItem.afterRegister = Status::requiresApproval;
-    auto& c = make();
-    int signals = 0;
-    auto subscription = c.subscribe([&] { ++signals; });
-    c.setLaunchAtLogin(true);
-    EXPECT_FALSE(c.launchAtLogin());
-    EXPECT_EQ(signals, 1);  // assigned all the same
-    EXPECT_EQ(c.problem(), std::nullopt);
-}
-
-TEST_F(SetupTest, ARefusalIsReportedAndTheSwitchKeepsItsValue) {
-    loginItem.current = Status::enabled;
-    auto& c = make();
-    loginItem.failure = "The autostart folder is not writable.";
-    c.setLaunchAtLogin(false);
-    EXPECT_TRUE(c.launchAtLogin());
-    EXPECT_EQ(c.problem(), "Could not change the login item: The autostart folder is not writable.");
-
-    loginItem.current = Status::notRegistered;
-    auto& fresh = make();
-    fresh.setLaunchAtLogin(true);
-    EXPECT_FALSE(fresh.launchAtLogin());
-    EXPECT_EQ(fresh.problem(), "Could not change the login item: The autostart folder is not writable.");
-    loop.advance(8);
-    EXPECT_EQ(fresh.problem(), std::nullopt);
+TEST_F(SetupTest, TheSwitchShowsWhatTheSystemKeptAndARefusalIsReported) {
+    struct Row {
+        Status before, afterRegister;
+        const char* failure;
+        bool on;
+        bool shown;
+    };
+    const Row rows[] = {{Status::notRegistered, Status::enabled, nullptr, true, true},
+                        {Status::notRegistered, Status::requiresApproval, nullptr, true, false},  // told nothing
+                        {Status::enabled, Status::enabled, nullptr, false, false},
+                        {Status::enabled, Status::enabled, "The autostart folder is not writable.", false, true},
+                        {Status::notRegistered, Status::enabled, "The autostart folder is not writable.", true, false}};
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.shown);
+        loginItem.current = row.before;
+        loginItem.afterRegister = row.afterRegister;
+        loginItem.failure.reset();
+        auto& c = make();
+        if (row.failure) loginItem.failure = row.failure;
+        int signals = 0;
+        auto subscription = c.subscribe([&] { ++signals; });
+        c.setLaunchAtLogin(row.on);
+        EXPECT_EQ(c.launchAtLogin(), row.shown);
+        EXPECT_EQ(signals, 1);  // the switch, or the report
+        EXPECT_EQ(c.problem(), row.failure
+                                   ? std::optional(std::string("Could not change the login item: ") + row.failure)
+                                   : std::nullopt);
+    }
 }
 
 }  // namespace
