@@ -69,7 +69,7 @@ private:
     }
     void send(std::initializer_list<KeySym> keys, Bool press) {
         for (KeySym key : keys) XTestFakeKeyEvent(display_, XKeysymToKeycode(display_, key), press, CurrentTime);
-        XFlush(display_);
+        XSync(display_, False);
     }
     Display* display_;
 };

@@ -38,13 +38,11 @@ void serve(GtkClipboard*, GtkSelectionData* data, guint index, gpointer) {
                            reinterpret_cast<const guchar*>(offer.bytes.data()), static_cast<gint>(offer.bytes.size()));
 }
 
-void forget(GtkClipboard*, gpointer) {}
-
 gboolean own(gpointer) {
     std::vector<GtkTargetEntry> entries;
     for (guint i = 0; i < offers.size(); ++i) entries.push_back({const_cast<gchar*>(offers[i].target.c_str()), 0, i});
     GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
-    if (!gtk_clipboard_set_with_data(clipboard, entries.data(), static_cast<guint>(entries.size()), serve, forget,
+    if (!gtk_clipboard_set_with_data(clipboard, entries.data(), static_cast<guint>(entries.size()), serve, nullptr,
                                      nullptr)) {
         g_printerr("clipboard tool: could not take the clipboard\n");
         exit(1);
@@ -53,50 +51,29 @@ gboolean own(gpointer) {
     return G_SOURCE_CONTINUE;
 }
 
-gboolean quit(gpointer) {
-    gtk_main_quit();
-    return G_SOURCE_REMOVE;
-}
-
-std::string dumpDir;
-std::vector<std::string> pending;
-
-std::string fileName(std::string target) {
-    for (char& c : target)
-        if (c == '/') c = '_';
-    return dumpDir + "/" + target;
-}
-
-void dumpNext();
-
-void received(GtkClipboard*, GtkSelectionData* data, gpointer) {
-    const gint length = gtk_selection_data_get_length(data);
-    if (length >= 0) {
-        const auto* bytes = reinterpret_cast<const gchar*>(gtk_selection_data_get_data(data));
-        g_file_set_contents(fileName(pending.front()).c_str(), bytes ? bytes : "", length, nullptr);
-    }
-    pending.erase(pending.begin());
-    dumpNext();
-}
-
-void dumpNext() {
-    if (pending.empty()) return gtk_main_quit();
-    gtk_clipboard_request_contents(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD),
-                                   gdk_atom_intern(pending.front().c_str(), FALSE), received, nullptr);
-}
-
-void targetsReceived(GtkClipboard*, GdkAtom* atoms, gint count, gpointer) {
+// Writes DIR/TARGETS and a file for every target but the clipboard's own.
+int dump(const std::string& dir) {
+    GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+    GdkAtom* atoms = nullptr;
+    gint count = 0;
+    gtk_clipboard_wait_for_targets(clipboard, &atoms, &count);
     std::string list;
     for (gint i = 0; i < count; ++i) {
         gchar* name = gdk_atom_name(atoms[i]);
-        list += std::string(name) + "\n";
-        const std::string target = name;
+        std::string target = name;
         g_free(name);
-        if (target != "TARGETS" && target != "MULTIPLE" && target != "TIMESTAMP" && target != "SAVE_TARGETS")
-            pending.push_back(target);
+        list += target + "\n";
+        if (target == "TARGETS" || target == "MULTIPLE" || target == "TIMESTAMP" || target == "SAVE_TARGETS") continue;
+        GtkSelectionData* data = gtk_clipboard_wait_for_contents(clipboard, atoms[i]);
+        std::replace(target.begin(), target.end(), '/', '_');
+        if (data && gtk_selection_data_get_length(data) >= 0)
+            g_file_set_contents((dir + "/" + target).c_str(),
+                                reinterpret_cast<const gchar*>(gtk_selection_data_get_data(data)),
+                                gtk_selection_data_get_length(data), nullptr);
+        if (data) gtk_selection_data_free(data);
     }
-    g_file_set_contents((dumpDir + "/TARGETS").c_str(), list.c_str(), -1, nullptr);
-    dumpNext();
+    g_free(atoms);
+    return g_file_set_contents((dir + "/TARGETS").c_str(), list.c_str(), -1, nullptr) ? 0 : 1;
 }
 
 // ---- own-slow: a busy, slow owner that still answers requests side by side ----
@@ -109,29 +86,21 @@ struct Reply {
 };
 
 void answer(Display* display, const XSelectionRequestEvent& request) {
-    XSelectionEvent notice{};
-    notice.type = SelectionNotify;
-    notice.requestor = request.requestor;
-    notice.selection = request.selection;
-    notice.target = request.target;
-    notice.time = request.time;
-    notice.property = None;
-    const Atom targets = XInternAtom(display, "TARGETS", False);
-    Atom property = request.property != None ? request.property : request.target;
-    if (request.target == targets) {
-        std::vector<Atom> atoms{targets};
-        for (const auto& offer : offers) atoms.push_back(XInternAtom(display, offer.target.c_str(), False));
-        XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
-                        reinterpret_cast<const unsigned char*>(atoms.data()), static_cast<int>(atoms.size()));
+    const Atom property = request.property != None ? request.property : request.target;
+    XSelectionEvent notice{SelectionNotify, 0,    True,        display, request.requestor, request.selection,
+                           request.target,  None, request.time};
+    std::vector<Atom> atoms{XInternAtom(display, "TARGETS", False)};  // then one per offer
+    for (const auto& offer : offers) atoms.push_back(XInternAtom(display, offer.target.c_str(), False));
+    for (std::size_t i = 0; i < atoms.size(); ++i) {
+        if (atoms[i] != request.target) continue;
+        if (i == 0)
+            XChangeProperty(display, request.requestor, property, XA_ATOM, 32, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(atoms.data()), static_cast<int>(atoms.size()));
+        else
+            XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
+                            reinterpret_cast<const unsigned char*>(offers[i - 1].bytes.data()),
+                            static_cast<int>(offers[i - 1].bytes.size()));
         notice.property = property;
-    } else {
-        for (const auto& offer : offers)
-            if (XInternAtom(display, offer.target.c_str(), False) == request.target) {
-                XChangeProperty(display, request.requestor, property, request.target, 8, PropModeReplace,
-                                reinterpret_cast<const unsigned char*>(offer.bytes.data()),
-                                static_cast<int>(offer.bytes.size()));
-                notice.property = property;
-            }
     }
     XSendEvent(display, request.requestor, False, NoEventMask, reinterpret_cast<XEvent*>(&notice));
     XFlush(display);
@@ -211,16 +180,10 @@ int main(int argc, char** argv) {
         if (!readOffers(argc, argv, 3)) return 2;
         own(nullptr);
         g_unix_signal_add(SIGUSR1, own, nullptr);
-        g_unix_signal_add(SIGTERM, quit, nullptr);
         gtk_main();
         return 0;
     }
-    if (mode == "dump" && argc == 3) {
-        dumpDir = argv[2];
-        gtk_clipboard_request_targets(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD), targetsReceived, nullptr);
-        gtk_main();
-        return 0;
-    }
+    if (mode == "dump" && argc == 3) return dump(argv[2]);
     g_printerr("usage: %s own READY TARGET=FILE... | dump DIR\n", argv[0]);
     return 2;
 }

@@ -6,15 +6,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <memory>
 #include <string>
 
 #include "integration/paste/PasteScene.h"
 
 // Xlib's macros (None, Bool, …) last, after the headers they would break.
-#include <X11/Xlib.h>
-#include <X11/extensions/XTest.h>
-#include <X11/keysym.h>
+#include "X11Keys.h"
 
 using vell::test::PasteScene;
 
@@ -30,29 +27,6 @@ const std::string png(
     "B`\x82",
     70);
 
-// Holds a key down through XTest, as a person still holding the hotkey would.
-class HeldKey {
-public:
-    explicit HeldKey(KeySym key) : display_(XOpenDisplay(nullptr), XCloseDisplay) {
-        code_ = XKeysymToKeycode(display_.get(), key);
-        XTestFakeKeyEvent(display_.get(), code_, True, CurrentTime);
-        XSync(display_.get(), False);
-    }
-    ~HeldKey() {
-        XTestFakeKeyEvent(display_.get(), code_, False, CurrentTime);
-        XSync(display_.get(), False);
-    }
-    bool down() const {
-        char keys[32];
-        XQueryKeymap(display_.get(), keys);
-        return (keys[code_ / 8] >> (code_ % 8)) & 1;
-    }
-
-private:
-    std::unique_ptr<Display, decltype(&XCloseDisplay)> display_;
-    KeyCode code_ = 0;
-};
-
 // Another program reads the clipboard back: every target offered, byte for byte.
 void expectOnTheClipboard(PasteScene& scene, const PasteScene::Targets& offered) {
     const auto read = scene.readElsewhere();
@@ -60,6 +34,16 @@ void expectOnTheClipboard(PasteScene& scene, const PasteScene::Targets& offered)
         std::replace(target.begin(), target.end(), '/', '_');
         EXPECT_EQ(read.count(target) ? read.at(target) : "(missing)", bytes) << target << " of " << read.at("TARGETS");
     }
+}
+
+// Our text reaches the entry, and the clipboard another program offered comes back.
+void insertAndCheck(PasteScene& scene, const PasteScene::Targets& offered) {
+    auto task = scene.paste.insert(text);
+    scene.waitFor([&] { return task.done(); }, "the insert to finish");
+    EXPECT_NO_THROW(task.get());
+    scene.runUntil([&] { return scene.entryText() == text; }, 10);
+    EXPECT_EQ(scene.entryText(), text);
+    expectOnTheClipboard(scene, offered);
 }
 
 const PasteScene::Targets rich = {{"UTF8_STRING", plain}, {"text/html", html}, {"image/png", png}};
@@ -72,36 +56,33 @@ protected:
         scene.openEntry();
     }
 
-    void insertAndCheck() {
-        auto task = scene.paste.insert(text);
-        scene.waitFor([&] { return task.done(); }, "the insert to finish");
-        EXPECT_NO_THROW(task.get());
-        scene.runUntil([&] { return scene.entryText() == text; }, 10);
-        EXPECT_EQ(scene.entryText(), text);
-        expectOnTheClipboard(scene, rich);
-    }
-
     PasteScene scene;
 };
 
-TEST_F(PasteIntegrationTest, EntryInAnotherProgramGetsTheTextAndTheClipboardComesBackByteForByte) { insertAndCheck(); }
+TEST_F(PasteIntegrationTest, EntryInAnotherProgramGetsTheTextAndTheClipboardComesBackByteForByte) {
+    insertAndCheck(scene, rich);
+}
 
 TEST_F(PasteIntegrationTest, HeldAltDoesNotTurnThePasteIntoAnotherShortcut) {
-    HeldKey alt(XK_Alt_L);
-    ASSERT_TRUE(alt.down());
-    insertAndCheck();
+    vell::test::X11Keys keys;
+    keys.down({XK_Alt_L});
+    insertAndCheck(scene, rich);
+    keys.up({XK_Alt_L});
 }
 
 // A layout whose keys have no Latin v, and Caps Lock on: Control+V still pastes.
 TEST_F(PasteIntegrationTest, PastesOnALayoutWithoutALatinVAndWithCapsLockOn) {
     ASSERT_EQ(std::system("setxkbmap ru"), 0);
-    insertAndCheck();
+    insertAndCheck(scene, rich);
     ASSERT_EQ(std::system("setxkbmap us"), 0);
-    HeldKey{XK_Caps_Lock};  // pressed and released: the lock is on
+    vell::test::X11Keys keys;
+    keys.down({XK_Caps_Lock});  // pressed and released: the lock is on
+    keys.up({XK_Caps_Lock});
     scene.offerElsewhere(rich);
     scene.openEntry();
-    insertAndCheck();
-    HeldKey{XK_Caps_Lock};
+    insertAndCheck(scene, rich);
+    keys.down({XK_Caps_Lock});  // and off again
+    keys.up({XK_Caps_Lock});
 }
 
 // Another program that is busy when first asked, or slow to hand over its
@@ -119,11 +100,7 @@ TEST_P(SlowOwnerTest, EveryTargetComesBackByteForByte) {
                                          {"image/jpeg", "ÿØ" + png}, {"image/tiff", "II*" + png}};
     scene.offerElsewhere(offered, GetParam().busy, GetParam().imageDelay);
     scene.openEntry();
-    auto task = scene.paste.insert(text);
-    scene.waitFor([&] { return task.done(); }, "the insert to finish");
-    scene.runUntil([&] { return scene.entryText() == text; }, 10);
-    EXPECT_EQ(scene.entryText(), text);
-    expectOnTheClipboard(scene, offered);
+    insertAndCheck(scene, offered);
 }
 
 INSTANTIATE_TEST_SUITE_P(BusyOrSlow, SlowOwnerTest,

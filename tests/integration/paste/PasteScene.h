@@ -29,11 +29,6 @@
 
 namespace vell::test {
 
-inline std::string readWholeFile(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 class PasteScene {
 public:
     using Targets = std::vector<std::pair<std::string, std::string>>;  // target, bytes
@@ -94,8 +89,10 @@ public:
         waitFor([&] { return reader.exited(); }, "the clipboard reader");
         if (!reader.succeeded()) throw std::runtime_error("the clipboard reader failed");
         std::map<std::string, std::string> read;
-        for (const auto& file : std::filesystem::directory_iterator(dir))
-            read[file.path().filename().string()] = readWholeFile(file.path());
+        for (const auto& file : std::filesystem::directory_iterator(dir)) {
+            std::ifstream in(file.path(), std::ios::binary);
+            read[file.path().filename().string()] = {std::istreambuf_iterator<char>(in), {}};
+        }
         return read;
     }
 
