@@ -1,14 +1,7 @@
-// Faults a fill survives, as the program runs it against a real GTK form in
-// its own process: the controller on the GLib main loop, the fill engine over
-// AT-SPI (through `accessibility`, which a test may wrap), a mapping service
-// that fills three fields; the form is the front application, and whether it
-// has ended is asked of the system, as the desktop does.
-// - The application being filled is killed in the middle of the fill, once
-//   while its fields are read and once between two writes: the fill ends with
-//   one sentence, nothing is recorded as filled, and there is nothing to undo.
-// - The accessibility bus goes away (its launcher, its bus and its registry
-//   killed) before a fill: the fill ends with one clear sentence within the
-//   time-outs, nothing is written, and a later fill says the same.
+// Faults a fill survives, run against a real GTK form in its own process over
+// AT-SPI, with the controller on the GLib main loop: the form killed in the
+// middle of the fill, or the accessibility bus gone before it. The fill ends
+// with one sentence, nothing is written or recorded, nothing is left to undo.
 
 #include <gio/gio.h>
 #include <gtest/gtest.h>

@@ -17,9 +17,7 @@
 #include <poll.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,10 +76,8 @@ int dump(const std::string& dir) {
 
 // ---- own-slow: a busy, slow owner that still answers requests side by side ----
 
-using Clock = std::chrono::steady_clock;
-
 struct Reply {
-    Clock::time_point due;
+    double due;  // seconds on the monotonic clock
     XSelectionRequestEvent request;
 };
 
@@ -115,36 +111,28 @@ int ownSlowly(double busy, double delay) {
     if (XGetSelectionOwner(display, clipboard) != window) return 1;
     g_file_set_contents(readyPath.c_str(), "", 0, nullptr);
 
-    auto seconds = [](double s) {
-        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(s));
-    };
-    std::optional<Clock::time_point> busyUntil;
+    double busyUntil = -1;  // set at the first request
     std::vector<Reply> replies;
     for (;;) {
         while (XPending(display)) {
             XEvent event;
             XNextEvent(display, &event);
             if (event.type != SelectionRequest) continue;
-            const auto now = Clock::now();
-            if (!busyUntil) busyUntil = now + seconds(busy);
+            const double now = g_get_monotonic_time() / 1e6;
+            if (busyUntil < 0) busyUntil = now + busy;
             const auto& request = event.xselectionrequest;
             gchar* name = XGetAtomName(display, request.target);
             const bool image = name && g_str_has_prefix(name, "image/");
             if (name) XFree(name);
-            replies.push_back({std::max(now, *busyUntil) + seconds(image ? delay : 0), request});
+            replies.push_back({std::max(now, busyUntil) + (image ? delay : 0), request});
         }
-        const auto now = Clock::now();
         std::erase_if(replies, [&](const Reply& reply) {
-            if (reply.due > now) return false;
+            if (reply.due > g_get_monotonic_time() / 1e6) return false;
             answer(display, reply.request);
             return true;
         });
-        int wait = 50;
-        for (const auto& reply : replies)
-            wait = std::min<int>(
-                wait, static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(reply.due - now).count()));
         pollfd fd{ConnectionNumber(display), POLLIN, 0};
-        poll(&fd, 1, std::max(wait, 0));
+        poll(&fd, 1, 10);  // or a reply falls due
     }
 }
 

@@ -13,13 +13,11 @@
 #include "VirtualLoop.h"
 #include "fill/Paste.h"
 
-using vell::fill::Paste;
-using vell::platform::Clipboard;
-using vell::test::FakeClipboard;
-using vell::test::FakeKeyboard;
-using vell::test::VirtualLoop;
-
+namespace vell::fill {
 namespace {
+
+using platform::Clipboard;
+using namespace vell::test;
 
 const std::string text = "Hello from Vell \u2014 \u2713 na\u00efve";
 
@@ -201,3 +199,4 @@ INSTANTIATE_TEST_SUITE_P(Targets, PasteTimingTest,
                                            Timing{"no keystroke", -1, false, 0.35}));
 
 }  // namespace
+}  // namespace vell::fill
