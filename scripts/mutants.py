@@ -74,6 +74,8 @@ FAULTS = [
      "i < 8 * perModifier;", "i < 3 * perModifier;"),
     ("spare key borrowed only when v exists", "paste_integration_test", "src/platform/linux/XTestKeyboard.cpp",
      "if (v == 0 && borrowed_ == 0 &&", "if (v != 0 && borrowed_ == 0 &&"),
+    ("clipboard read cut short for a slow owner", "paste_integration_test", "src/platform/linux/GtkClipboard.h",
+     "captureBudget = 3.0;", "captureBudget = 1.0;"),
     # fill
     ("near text beside a label", "fill_engine_test", "src/fill/FillEngine.cpp",
      "if (!label) field.near = near;", "field.near = near;"),
@@ -125,6 +127,9 @@ FAULTS = [
      "reason != WEBKIT_WEB_PROCESS_TERMINATED_BY_API &&", "reason == WEBKIT_WEB_PROCESS_TERMINATED_BY_API &&"),
     ("load time-out ignored", "session_web_view_integration_test", "src/platform/linux/WebKitWebView.cpp",
      "if (timeoutSeconds > 0)", "if (timeoutSeconds > 100)"),
+    ("another site shown inside the panel", "session_web_view_integration_test", "src/session/PanelWebView.cpp",
+     "    return WebView::Policy::cancel;\n}\n\nvoid PanelWebView::requestNewWindow",
+     "    return WebView::Policy::allow;\n}\n\nvoid PanelWebView::requestNewWindow"),
     # app
     ("empty setting used", "app_config_test", "src/app/Config.cpp",
      " && !it->get_ref<const std::string&>().empty()", ""),

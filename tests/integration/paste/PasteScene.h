@@ -4,7 +4,6 @@
 // window with a focused entry, and a program that reads the clipboard back.
 // Shared by the integration test and the benchmark.
 
-#include <gio/gio.h>
 #include <gtk/gtk.h>
 #include <signal.h>
 
