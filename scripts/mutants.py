@@ -63,6 +63,8 @@ FAULTS = [
      "return hidden ? Status::notRegistered : Status::enabled;", "return hidden && false ? Status::notRegistered : Status::enabled;"),
     ("active window ignored", "dictation_platform_test", "src/platform/linux/X11Desktop.cpp",
      "_NET_ACTIVE_WINDOW\", XA_WINDOW)) window = *active;", "_NET_ACTIVE_WINDOW\", XA_WINDOW)) (void)active;"),
+    ("focused child not traced to its window", "dictation_platform_test", "src/platform/linux/X11Desktop.cpp",
+     "        window = parent;", "        break;"),
     # paste
     ("clipboard back sooner", "paste_test", "src/fill/Paste.h", "restoreDelay = 0.35;", "restoreDelay = 0.3;"),
     ("newer clipboard overwritten", "paste_test", "src/fill/Paste.cpp",
@@ -93,6 +95,8 @@ FAULTS = [
      "readBack == value ? Applied::applied : Applied::check", "Applied::applied"),
     ("answer wait shorter than a slow target", "fill_atspi_test", "src/fill/FillEngine.cpp",
      "messagingTimeoutSeconds = 2.0;", "messagingTimeoutSeconds = 0.4;"),
+    ("field limit overrun", "fill_engine_test", "src/fill/FillEngine.cpp",
+     "static_cast<int>(fields.size()) < maxFields", "static_cast<int>(fields.size()) <= maxFields"),
     # audio
     ("old take left behind", "audio_recorder_test", "src/audio/Recorder.cpp", "    discard(previous);\n", ""),
     ("level never metered", "audio_recorder_integration_test", "src/platform/linux/PulseAudioInput.cpp",
@@ -152,6 +156,8 @@ FAULTS = [
     ("panel inset", "panel_view_test", "src/panel/FloatingPanel.h", "inset = 12;", "inset = 10;"),
     ("outside watch outlives hide", "panel_view_test", "src/panel/FloatingPanel.cpp",
      "void FloatingPanel::hide() {\n    outsideClick_.reset();\n", "void FloatingPanel::hide() {\n"),
+    ("panel under the dock", "panel_window_test", "src/platform/linux/GtkPanelWindow.cpp",
+     "gdk_monitor_get_workarea(monitor, &area);", "gdk_monitor_get_geometry(monitor, &area);"),
     # platform
     ("background work not drained", "platform_glib_loop_test", "src/platform/linux/GlibMainLoop.cpp",
      "g_thread_pool_free(finishing, FALSE, TRUE);", "g_thread_pool_free(finishing, FALSE, FALSE);"),

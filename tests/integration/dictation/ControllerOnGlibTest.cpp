@@ -1,7 +1,6 @@
-// The controller on the product's GLib main loop with real neighbours: the
-// fill engine on the thread pool; a service killed in the middle of an upload
-// (a real process on loopback); the session's sound server killed in the
-// middle of a take. Each fault ends the take with one sentence and no
+// The controller on the product's GLib main loop with real neighbours: a
+// service killed in the middle of an upload (a real process on loopback); the
+// session's sound server killed in the middle of a take. Each fault ends the take with one sentence and no
 // recording left, and the next take goes through once the neighbour is back.
 
 #include <arpa/inet.h>
@@ -57,20 +56,6 @@ protected:
 
     std::shared_ptr<Controller> controller;
 };
-
-TEST_F(ControllerOnGlibTest, ANoteFillReadsAndWritesOffTheMainThreadAndEndsOnIt) {
-    fillEngine.fields = {FillEngineDouble::field("f0", "Name")};
-    fillEngine.outcomes = {{"Name", "Ada", vell::fill::FormAccess::Applied::applied}};
-    fillService.mapping.values = {{"f0", "Ada"}};
-    controller = Controller::create(services());
-    controller->fillFromNote("note-1", "Trip");
-    ASSERT_TRUE(until([&] { return controller->phase() == Phase::idle(); }));
-    EXPECT_EQ(controller->history().size(), 1u);
-    controller->undoLastFill();
-    ASSERT_TRUE(until([&] { return fillEngine.undoneCount == 1; }));
-    ASSERT_EQ(fillEngine.threads.size(), 3u);
-    for (auto id : fillEngine.threads) EXPECT_NE(id, std::this_thread::get_id());
-}
 
 // A service process that reads `bytes` of the first request on `listener`
 // and is then killed, the way the system ends a process: no answer, the

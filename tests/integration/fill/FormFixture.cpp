@@ -1,15 +1,9 @@
-// A GTK3 window run in its own process as the target of fills and pastes. It
-// prints "ready" once the window has the keyboard focus, and answers each line
-// "values" on standard input with one line of JSON: every input's name and
-// current text.
-//
-//   vell_fill_form_fixture [--form]       the sample form
-//   vell_fill_form_fixture --slow MS      the sample form in a program that
-//                                         handles each wake-up MS late
-//   vell_fill_form_fixture --entry        one entry ("entry"), a paste target
-//   vell_fill_form_fixture --generated N  a window of about N accessible
-//                                         elements (rows of caption + entry
-//                                         inside nested boxes), for benchmarks
+// A GTK3 window in its own process, the target of fills and pastes. It prints
+// "ready" once it has the keyboard focus and answers each line "values" with one
+// line of JSON: every input's name and current text. Modes: --form, the sample
+// form; --slow MS, the form in a program that handles each wake-up MS late;
+// --entry, one entry ("entry") to paste into; --generated N, a window of about N
+// accessible elements (rows of caption + entry in nested boxes) for benchmarks.
 
 #include <gdk/gdkx.h>
 #include <gtk/gtk.h>

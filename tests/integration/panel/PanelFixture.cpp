@@ -2,7 +2,7 @@
 // recording doubles, in its own process so that a test can find its widgets
 // over AT-SPI and click it with the real pointer. It prints "ready" and
 // answers one line per command on standard input:
-//   show | hide | visible | frame | xid | phase | webtext | insert TEXT
+//   show | visible | frame | xid | phase | webtext | insert TEXT
 //   front (the process id the desktop calls front)
 // A text entry stands in for the web view; insertions go through the real
 // paste (clipboard and synthetic Ctrl+V).
@@ -51,7 +51,6 @@ struct Fixture : test::ControllerParts<platform::GlibMainLoop> {
         const std::string command = line.substr(0, line.find(' '));
         GdkWindow* window = gtk_widget_get_window(GTK_WIDGET(gtkPanel.window().window()));
         if (command == "show") floating.show();
-        if (command == "hide") floating.hide();
         if (command == "insert") controller->insertText(line.substr(line.find(' ') + 1));
         if (command == "visible") return floating.isVisible() ? "1" : "0";
         if (command == "xid") return window ? std::to_string(GDK_WINDOW_XID(window)) : "0";
@@ -75,14 +74,14 @@ Fixture* fixture = nullptr;
 
 gboolean onCommand(GIOChannel* channel, GIOCondition condition, gpointer) {
     gchar* line = nullptr;
+    gsize end = 0;  // where the line's terminator starts
     if ((condition & (G_IO_HUP | G_IO_ERR)) ||
-        g_io_channel_read_line(channel, &line, nullptr, nullptr, nullptr) != G_IO_STATUS_NORMAL) {
+        g_io_channel_read_line(channel, &line, nullptr, &end, nullptr) != G_IO_STATUS_NORMAL) {
         gtk_main_quit();
         return G_SOURCE_REMOVE;
     }
-    std::string command(line);
+    const std::string command(line, end);
     g_free(line);
-    while (!command.empty() && (command.back() == '\n' || command.back() == '\r')) command.pop_back();
     std::fputs((fixture->answer(command) + "\n").c_str(), stdout);
     std::fflush(stdout);
     return G_SOURCE_CONTINUE;

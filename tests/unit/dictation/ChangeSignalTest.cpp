@@ -3,7 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <vector>
 
 #include "ControllerFixture.h"
@@ -42,22 +41,6 @@ TEST(ChangeSignalTest, SubscriptionEndsWithItsHandleAndMayEndDuringASignal) {
     signal.send();
     EXPECT_EQ(first, 2);
     EXPECT_EQ(second, 0);
-}
-
-TEST_F(ControllerTest, AssigningAnEqualValueStillSignalsOnceBeforeTheChange) {
-    auto& c = make();
-    std::vector<std::optional<std::string>> problemsSeen;
-    auto subscription = c.objectWillChange().subscribe([&] { problemsSeen.push_back(c.problem()); });
-    c.clearProblem();  // absent → absent
-    c.clearHistory();  // empty → empty
-    c.refreshSetup();  // the whole record is one assignment
-    EXPECT_EQ(problemsSeen.size(), 3u);
-    session.signedIn = false;
-    c.refreshSetup();
-    c.begin(Mode::dictate);  // reports: one assignment of problem, sent before the store
-    EXPECT_EQ(problemsSeen.size(), 5u);
-    EXPECT_EQ(problemsSeen.back(), std::nullopt);
-    EXPECT_EQ(c.problem(), "Sign in first — it's in the checklist above.");
 }
 
 TEST_F(ControllerTest, TimersDoNothingOnceTheControllerIsGone) {

@@ -65,7 +65,6 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{.request = Request::fill, .signedIn = false, .problem = signIn},
         Refusal{.request = Request::fill, .signedIn = false, .trusted = false, .problem = fillAccessibility},
         Refusal{.request = Request::fill, .trusted = false, .front = Front::ownPanel, .problem = fillAccessibility},
-        Refusal{.request = Request::fill, .trusted = false, .front = Front::nothing, .problem = fillAccessibility},
         Refusal{.request = Request::fill, .front = Front::ownPanel, .problem = fillClickInto},
         Refusal{.request = Request::fill, .front = Front::nothing, .problem = fillClickInto},
         Refusal{.request = Request::note, .trusted = false, .front = Front::ownPanel, .problem = noteAccessibility},
@@ -73,18 +72,6 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{.request = Request::note, .front = Front::nothing, .problem = noteClickInto}));
 
 using StartTest = ControllerTest;
-
-TEST_F(StartTest, ChecksReadTheStoredSetupUntilItIsRefreshed) {
-    session.signedIn = false;
-    auto& c = make();
-    session.signedIn = true;
-    c.begin(Mode::dictate);
-    EXPECT_EQ(c.problem(), signIn);
-    c.refreshSetup();
-    c.begin(Mode::dictate);
-    loop.runUntilIdle();
-    EXPECT_EQ(c.phase(), Phase::recording(Mode::dictate));
-}
 
 TEST_F(StartTest, ARestrictedMicrophoneIsLeftToTheRecorder) {
     recorder.status = platform::AudioInput::Authorisation::restricted;
