@@ -5,8 +5,6 @@
 //     session bus and records the items that register;
 //   - XEmbedTrayHost owns the X system tray selection and embeds the icons
 //     that ask to dock.
-// BusProbe calls the program over D-Bus from another thread while the test's
-// main loop keeps running, since the program answers on that loop.
 // Include after gtest: Xlib's macros (None, Status) clash with its names.
 
 #include <X11/Xatom.h>
@@ -15,13 +13,24 @@
 #include <poll.h>
 
 #include <atomic>
-#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace vell::test {
+
+// A connection of its own to the session bus: what it owns goes when it closes.
+inline GDBusConnection* privateBus() {
+    gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
+    GDBusConnection* bus =
+        g_dbus_connection_new_for_address_sync(address,
+                                               GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                    G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                               nullptr, nullptr, nullptr);
+    g_free(address);
+    return bus;
+}
 
 class StatusNotifierWatcherHost {
 public:
@@ -96,18 +105,6 @@ public:
     }
 
 private:
-    static GDBusConnection* privateBus() {
-        gchar* address = g_dbus_address_get_for_bus_sync(G_BUS_TYPE_SESSION, nullptr, nullptr);
-        GDBusConnection* bus =
-            g_dbus_connection_new_for_address_sync(address,
-                                                   GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                                                   nullptr, nullptr, nullptr);
-        g_free(address);
-        return bus;
-    }
-    friend class BusProbe;
-
     mutable std::mutex mutex_;
     std::vector<std::string> registered_;
     GMainContext* context_;
@@ -117,38 +114,6 @@ private:
     guint object_ = 0;
     bool owned_ = false;
     std::thread thread_;
-};
-
-// Synchronous D-Bus calls made from a helper thread while `spin` keeps the
-// calling thread's main loop turning until the answer is in.
-class BusProbe {
-public:
-    using Spin = std::function<void(const std::function<bool()>& done)>;
-    explicit BusProbe(Spin spin) : spin_(std::move(spin)), bus_(StatusNotifierWatcherHost::privateBus()) {}
-    ~BusProbe() {
-        g_dbus_connection_close_sync(bus_, nullptr, nullptr);
-        g_object_unref(bus_);
-    }
-    // The reply (owned by the caller), or null when the call failed.
-    GVariant* call(const std::string& name, const std::string& path, const std::string& interface,
-                   const std::string& method, GVariant* arguments) {
-        std::atomic<bool> done = false;
-        GVariant* reply = nullptr;
-        std::thread caller([&] {
-            reply = g_dbus_connection_call_sync(bus_, name.c_str(), path.c_str(), interface.c_str(), method.c_str(),
-                                                arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr, nullptr);
-            done = true;
-            g_main_context_wakeup(nullptr);  // the spinning loop may be asleep
-        });
-        spin_([&] { return done.load(); });
-        caller.join();
-        return reply;
-    }
-    GDBusConnection* bus() const { return bus_; }
-
-private:
-    Spin spin_;
-    GDBusConnection* bus_;
 };
 
 // A system tray that embeds every icon that asks (the XEmbed tray protocol,
