@@ -27,9 +27,9 @@ struct Scene {
     test::FillEngineDouble fillEngine;
     test::FillServiceDouble fillService{loop};
     test::PasteDouble paste{loop};
-    test::SessionDouble session;
+    test::FakeSession session;
     test::DesktopDouble desktop;
-    test::ControllerClipboardDouble clipboard;
+    test::FakeClipboard clipboard;
     test::LoginItemDouble loginItem;
     test::FakeSettings settings;
     std::shared_ptr<dictation::DictationController> controller = dictation::DictationController::create(

@@ -188,14 +188,14 @@ DictationResults soakDictations(int count) {
     platform::PulseAudioInput input;
     audio::Recorder recorder(input);
     platform::CurlHttpClient http;
-    test::SessionDouble session;
+    test::FakeSession session;
     ScriptedService service;
     audio::CloudRecogniser recogniser(session, http, loop, service.base(), recogniserTimeout);
     test::FillEngineDouble fillEngine;
     test::FillServiceDouble fillService(loop);
     test::PasteDouble paste(loop);
     test::DesktopDouble desktop;
-    test::ControllerClipboardDouble clipboard;
+    test::FakeClipboard clipboard;
     test::LoginItemDouble loginItem;
     auto controller = Controller::create(
         {loop, recorder, recogniser, fillEngine, fillService, paste, session, desktop, clipboard, loginItem});

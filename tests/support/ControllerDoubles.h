@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "FakeClipboard.h"
+#include "FakeSession.h"
 #include "ScratchFolder.h"
 #include "dictation/DictationController.h"
 #include "platform/Async.h"
@@ -181,16 +183,6 @@ private:
     platform::MainLoop& loop_;
 };
 
-class SessionDouble : public session::Session {
-public:
-    bool signedIn = true;
-    std::optional<std::string> address = "ada@example.com";
-
-    bool isSignedIn() const override { return signedIn; }
-    std::optional<std::string> email() const override { return address; }
-    Task<std::string> accessToken() override { co_return "token"; }
-};
-
 class ApplicationDouble : public platform::Desktop::Application {
 public:
     ApplicationDouble(pid_t pid, std::optional<std::string> name) : pid_(pid), name_(std::move(name)) {}
@@ -231,18 +223,6 @@ public:
     void unregisterItem() override { current = failure ? throw Failure(*failure) : Status::notRegistered; }
 };
 
-// Plain text only: enough for the controller's copy path.
-class ControllerClipboardDouble : public platform::Clipboard {
-public:
-    std::vector<std::string> texts;  // every text put on it
-
-    Task<Snapshot> capture() override { co_return Snapshot{}; }
-    std::uint64_t setText(const std::string& utf8) override { return texts.push_back(utf8), texts.size(); }
-    void restore(const Snapshot&) override {}
-    std::uint64_t changeCount() override { return texts.size(); }
-    void setOnServed(std::function<void(std::uint64_t)>) override {}
-};
-
 // Every collaborator of a controller as a double, around one main loop.
 template <typename Loop>
 struct ControllerParts {
@@ -253,9 +233,9 @@ struct ControllerParts {
     FillEngineDouble fillEngine;
     FillServiceDouble fillService{loop};
     PasteDouble paste{loop};
-    SessionDouble session;
+    FakeSession session;
     DesktopDouble desktop;
-    ControllerClipboardDouble clipboard;
+    FakeClipboard clipboard;
     LoginItemDouble loginItem;
 
     // The doubles, with a real recorder or recogniser where a test has one.

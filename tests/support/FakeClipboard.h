@@ -22,6 +22,8 @@ public:
     // The type setText() puts the text under.
     static constexpr const char* plainText = "text/plain;charset=utf-8";
 
+    std::vector<std::string> texts;  // every text put with setText(), in order
+
     // ---- the interface ----
     Task<Snapshot> capture() override {
         ++captures_;
@@ -29,8 +31,7 @@ public:
         co_return contents_;
     }
     std::uint64_t setText(const std::string& utf8) override {
-        ++setTextCalls_;
-        texts_.push_back(utf8);
+        texts.push_back(utf8);
         put(Snapshot{{{{plainText, utf8}}}}, true);
         return changeCount_;
     }
@@ -74,9 +75,6 @@ public:
     }
     bool ownedByUs() const { return ownedByUs_; }
     int captures() const { return captures_; }
-    int setTextCalls() const { return setTextCalls_; }
-    // Every text put with setText(), in order.
-    const std::vector<std::string>& texts() const { return texts_; }
     int restores() const { return restores_; }
 
 private:
@@ -91,8 +89,6 @@ private:
     std::uint64_t changeCount_ = 0;
     std::function<void(std::uint64_t)> onServed_;
     int captures_ = 0;
-    int setTextCalls_ = 0;
-    std::vector<std::string> texts_;
     int restores_ = 0;
     platform::MainLoop* captureLoop_ = nullptr;
     double captureSeconds_ = 0;

@@ -1,6 +1,6 @@
 #pragma once
-// A session for the service clients' tests: a fixed token, or none (then
-// accessToken() fails as a signed-out session does). Counts the questions.
+// A session signed in with a fixed token, or signed out (then accessToken()
+// fails as a signed-out session does). Counts the token questions.
 
 #include <optional>
 #include <string>
@@ -11,18 +11,19 @@ namespace vell::test {
 
 class FakeSession : public session::Session {
 public:
-    explicit FakeSession(std::optional<std::string> token = std::string("tok-123")) : token(std::move(token)) {}
+    explicit FakeSession(std::string token = "tok-123") : token(std::move(token)) {}
 
-    std::optional<std::string> token;
-    std::optional<std::string> address;
+    bool signedIn = true;
+    std::string token;
+    std::optional<std::string> address = "ada@example.com";
     int asked = 0;
 
-    bool isSignedIn() const override { return token.has_value(); }
+    bool isSignedIn() const override { return signedIn; }
     std::optional<std::string> email() const override { return address; }
     Task<std::string> accessToken() override {
         ++asked;
-        if (!token) throw session::SessionError::signedOut();
-        co_return *token;
+        if (!signedIn) throw session::SessionError::signedOut();
+        co_return token;
     }
 };
 

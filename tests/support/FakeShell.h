@@ -2,6 +2,8 @@
 // Recording fakes of the tray item, the panel's window and the desktop's
 // settings, for the application's logic on the virtual loop.
 
+#include <algorithm>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,20 +16,15 @@ namespace vell::test {
 
 class FakeStatusItem final : public platform::StatusItem {
 public:
-    std::optional<std::string> symbol, description, toolTip, title;
+    std::optional<std::string> symbol, toolTip, title;
     std::function<void()> primaryClick;
     std::function<Menu()> menuProvider;
     std::vector<std::string> knownSymbols{"mic", "mic.fill", "ellipsis", "square.and.pencil"};
 
-    bool setImage(const std::string& s, const std::string& d) override {
-        for (const auto& known : knownSymbols)
-            if (known == s) {
-                symbol = s;
-                description = d;
-                return true;
-            }
-        symbol.reset();
-        return false;
+    bool setImage(const std::string& s, const std::string&) override {
+        const bool known = std::ranges::find(knownSymbols, s) != knownSymbols.end();
+        symbol = known ? std::optional(s) : std::nullopt;
+        return known;
     }
     void setToolTip(const std::string& text) override { toolTip = text; }
     void setTitle(const std::string& text) override { title = text; }

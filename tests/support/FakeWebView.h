@@ -27,7 +27,6 @@ public:
     };
     // What the view recorded; shared so a test keeps it after handing the view over.
     struct Record {
-        std::weak_ptr<Delegate> delegate;
         std::vector<Load> loads;
         std::vector<ScriptCall> scripts;
         std::vector<std::function<void()>> clears;  // pending completions of clearWebsiteData
@@ -42,7 +41,7 @@ public:
         for (auto& call : record_->scripts) call.done(std::nullopt);
     }
 
-    void setDelegate(std::weak_ptr<Delegate> delegate) override { record_->delegate = std::move(delegate); }
+    void setDelegate(std::weak_ptr<Delegate>) override {}
     void setUserAgent(const std::string&) override {}
     void addScriptMessageHandler(const std::string&) override {}
     void load(const std::string& url, double) override {

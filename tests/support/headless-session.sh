@@ -6,22 +6,21 @@
 #   - a private PulseAudio with a virtual microphone: whatever is played into
 #     the sink "vell_mic_sink" (paplay -d vell_mic_sink file.wav) is what the
 #     default source "vell_mic" hears
-# Usage: headless-session.sh [--wm] [--no-sound] [--monitor-only] COMMAND [ARGS...]
+# Usage: headless-session.sh [--wm] [--no-sound] COMMAND [ARGS...]
 # Inside, VELL_SESSION_DIR names the scratch directory; it is removed afterwards
 # unless VELL_KEEP_SESSION=1.
 set -euo pipefail
 
-wm=0 sound=1 monitor_only=0
+wm=0 sound=1
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --wm) wm=1; shift ;;
     --no-sound) sound=0; shift ;;
-    --monitor-only) monitor_only=1; shift ;;
     --inner) shift; break ;;
     *) break ;;
   esac
 done
-[[ $# -gt 0 ]] || { echo "usage: $0 [--wm] [--no-sound] [--monitor-only] COMMAND [ARGS...]" >&2; exit 2; }
+[[ $# -gt 0 ]] || { echo "usage: $0 [--wm] [--no-sound] COMMAND [ARGS...]" >&2; exit 2; }
 
 if [[ "${VELL_SESSION_INNER:-}" != 1 ]]; then
   session_dir=$(mktemp -d /tmp/vell-session.XXXXXX)
@@ -54,7 +53,6 @@ if [[ "${VELL_SESSION_INNER:-}" != 1 ]]; then
   args=()
   ((wm)) && args+=(--wm)
   ((sound)) || args+=(--no-sound)
-  ((monitor_only)) && args+=(--monitor-only)
   set +e
   dbus-run-session -- "$0" "${args[@]}" --inner "$@"
   status=$?
@@ -87,12 +85,8 @@ if ((sound)); then
   {
     echo "load-module module-native-protocol-unix auth-anonymous=1"
     echo "load-module module-null-sink sink_name=vell_mic_sink rate=16000 channels=1 norewinds=1 sink_properties=device.description=Vell-Test-Sink"
-    if ((monitor_only)); then
-      echo "set-default-source vell_mic_sink.monitor"
-    else
-      echo "load-module module-remap-source source_name=vell_mic master=vell_mic_sink.monitor source_properties=device.description=Vell-Virtual-Microphone"
-      echo "set-default-source vell_mic"
-    fi
+    echo "load-module module-remap-source source_name=vell_mic master=vell_mic_sink.monitor source_properties=device.description=Vell-Virtual-Microphone"
+    echo "set-default-source vell_mic"
     echo "set-default-sink vell_mic_sink"
   } >"$pa_file"
   pulseaudio -n -F "$pa_file" --daemonize=yes --exit-idle-time=-1 --use-pid-file=yes \

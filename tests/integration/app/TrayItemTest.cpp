@@ -5,12 +5,13 @@
 #include <gtk/gtk.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "TrayHosts.h"
-#include "platform/Symbols.h"
 #include "platform/linux/GlibMainLoop.h"
 #include "platform/linux/SymbolIcons.h"
 #include "platform/linux/TrayStatusItem.h"
@@ -23,13 +24,36 @@ constexpr const char* itemInterface = "org.kde.StatusNotifierItem";
 struct TrayItemTest : ::testing::Test {
     TrayItemTest() { gtk_init_check(nullptr, nullptr); }
     GlibMainLoop loop;
-    test::BusProbe probe{[this](const std::function<bool()>& done) { loop.runUntil(done, 10); }};
+    GDBusConnection* bus = test::privateBus();
     std::vector<std::string> signals;
+    ~TrayItemTest() override {
+        g_dbus_connection_close_sync(bus, nullptr, nullptr);
+        g_object_unref(bus);
+    }
+
+    // The reply (owned by the caller), or null; answered while the loop runs, as the program answers on it.
+    GVariant* call(const std::string& name, const char* path, const char* interface, const char* method,
+                   GVariant* arguments) {
+        std::optional<GVariant*> reply;
+        g_dbus_connection_call(
+            bus, name.c_str(), path, interface, method, arguments, nullptr, G_DBUS_CALL_FLAGS_NONE, 5000, nullptr,
+            [](GObject* bus, GAsyncResult* result, gpointer reply) {
+                *static_cast<std::optional<GVariant*>*>(reply) =
+                    g_dbus_connection_call_finish(G_DBUS_CONNECTION(bus), result, nullptr);
+            },
+            &reply);
+        loop.runUntil([&] { return reply.has_value(); }, 10);  // past the call's own timeout
+        return reply.value_or(nullptr);
+    }
 
     // A property as printed, strings bare.
     std::string property(const TrayStatusItem& item, const char* name) {
-        GVariant* value = probe.property(item.busName(), "/StatusNotifierItem", itemInterface, name);
-        if (!value) return "<missing>";
+        GVariant* reply = call(item.busName(), "/StatusNotifierItem", "org.freedesktop.DBus.Properties", "Get",
+                               g_variant_new("(ss)", itemInterface, name));
+        if (!reply) return "<missing>";
+        GVariant* value = nullptr;
+        g_variant_get(reply, "(v)", &value);
+        g_variant_unref(reply);
         gchar* printed = g_variant_print(value, FALSE);
         std::string text =
             g_variant_is_of_type(value, G_VARIANT_TYPE_STRING) ? g_variant_get_string(value, nullptr) : printed;
@@ -37,31 +61,20 @@ struct TrayItemTest : ::testing::Test {
         g_variant_unref(value);
         return text;
     }
-    bool call(const TrayStatusItem& item, const char* method) {
+    bool click(const TrayStatusItem& item, const char* method) {
         GVariant* reply =
-            probe.call(item.busName(), "/StatusNotifierItem", itemInterface, method, g_variant_new("(ii)", 0, 0));
+            call(item.busName(), "/StatusNotifierItem", itemInterface, method, g_variant_new("(ii)", 0, 0));
         if (reply) g_variant_unref(reply);
         return reply != nullptr;
     }
     void listenForSignals() {
         g_dbus_connection_signal_subscribe(
-            probe.bus(), nullptr, itemInterface, nullptr, "/StatusNotifierItem", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
+            bus, nullptr, itemInterface, nullptr, "/StatusNotifierItem", nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
             [](GDBusConnection*, const gchar*, const gchar*, const gchar*, const gchar* name, GVariant*,
                gpointer self) { static_cast<TrayItemTest*>(self)->signals.push_back(name); },
             this, nullptr);
     }
 };
-
-TEST_F(TrayItemTest, EverySymbolResolvesAndTheProgramsOwnIconsLoad) {
-    for (const auto& symbol : symbolTable) {
-        EXPECT_FALSE(symbolIconName(symbol.name).empty()) << symbol.name;
-        GdkPixbuf* own = gtk_icon_theme_load_icon(gtk_icon_theme_get_default(), std::string(symbol.ownIcon).c_str(), 16,
-                                                  GTK_ICON_LOOKUP_FORCE_SVG, nullptr);
-        EXPECT_NE(own, nullptr) << symbol.ownIcon;
-        if (own) g_object_unref(own);
-    }
-    EXPECT_EQ(symbolIconName("no.such.symbol"), "");
-}
 
 TEST_F(TrayItemTest, RegistersWithTheWatcherPublishesEveryChangeAndAnswersClicks) {
     test::StatusNotifierWatcherHost watcher;
@@ -101,17 +114,17 @@ TEST_F(TrayItemTest, RegistersWithTheWatcherPublishesEveryChangeAndAnswersClicks
     }
 
     // Activate is the primary click; ContextMenu builds the menu as it opens.
-    ASSERT_TRUE(call(*item, "Activate"));
+    ASSERT_TRUE(click(*item, "Activate"));
     EXPECT_EQ(clicks, 1);
     const int built = builds;
-    ASSERT_TRUE(call(*item, "ContextMenu"));
+    ASSERT_TRUE(click(*item, "ContextMenu"));
     EXPECT_GT(builds, built);
 
     const std::string name = item->busName();
     item->remove();
     EXPECT_FALSE(item->isShown());
-    GVariant* owner = probe.call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                 "GetNameOwner", g_variant_new("(s)", name.c_str()));
+    GVariant* owner = call("org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetNameOwner",
+                           g_variant_new("(s)", name.c_str()));
     EXPECT_EQ(owner, nullptr) << "the host sees the item go";
     if (owner) g_variant_unref(owner);
 }

@@ -85,14 +85,10 @@ check "Quit Vell in the tray menu ends the program" wait_for 20 bash -c "! kill 
 wait "$vell_pid" 2>/dev/null
 check "it ends with status 0" test $? -eq 0
 
-# The self test as a person runs it, with the tray host there and the hotkey free again.
-selftest() {  # ENVIRONMENT...: the report in $work/selftest.txt, the status in $selftest_status
-  env "$@" "$vell" --selftest >"$work/selftest.txt" 2>&1
-  selftest_status=$?
-}
-reports() { [[ "$(cat "$work/selftest.txt")" == *"$1"* ]] || { cat "$work/selftest.txt"; return 1; }; }
-# Without a deployment file: the built-in defaults.
-selftest -u VELL_INFO_FILE XDG_DATA_HOME="$work/fresh"
+# The self test as a person runs it, with the tray host there and the hotkey free again, and without a
+# deployment file: the built-in defaults.
+env -u VELL_INFO_FILE XDG_DATA_HOME="$work/fresh" "$vell" --selftest >"$work/selftest.txt" 2>&1
+check "a passing self test exits 0" test $? -eq 0
 base="http://127.0.0.1:8765"
 check "the self test prints its whole report" diff - "$work/selftest.txt" <<EOF
 Vell for Linux — self test
@@ -110,17 +106,4 @@ PASS  Ctrl+Alt+Space is available  — registered
 
 All checks passed.
 EOF
-check "a passing self test exits 0" test "$selftest_status" -eq 0
-printf '{"VellAPIBase": "%s", "VellSupabaseAnonKey": ""}\n' "$base" >"$work/no-key.json"
-selftest VELL_INFO_FILE="$work/no-key.json"
-check "a deployment without anon key fails its check" reports \
-  $'FAIL  Supabase anon key is baked in  — sign-in and token refresh will fail\n'
-check "one failure is summed up and exits 1" test "$(tail -1 "$work/selftest.txt") $selftest_status" = "1 check(s) failed. 1"
-mkdir -p "$work/nameless/Vell" && echo '{}' >"$work/nameless/Vell/session.json"
-selftest -u VELL_INFO_FILE XDG_DATA_HOME="$work/nameless"
-check "a sign-in without address is reported as such and still passes" reports \
-  "      signed in as: (unknown address)
-      token: held by the panel's web session — verify live with vell://debug/token (needs the debug flag file)"
-check "it exits 0" test "$selftest_status" -eq 0
-
 ((failures == 0)) || { echo "--- vell.log"; cat "$work/vell.log"; exit 1; }

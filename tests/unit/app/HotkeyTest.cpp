@@ -45,17 +45,6 @@ TEST_F(HotkeyTest, OneActionPerHoldAndPerReleaseInEventOrder) {
     }
 }
 
-TEST_F(HotkeyTest, ASecondRegisterReplacesTheFirstAndStartsWithNoHold) {
-    ASSERT_TRUE(registerSpace());
-    play("d");
-    loop.runUntilIdle();
-    ASSERT_TRUE(hotkey->registerKey(36, 0x1000));
-    EXPECT_EQ(grab.held()->keyCode, 36u);
-    play("udu");
-    loop.runUntilIdle();
-    EXPECT_EQ(log, "DDU");
-}
-
 // Events already posted when the registration ends run no action, nor does
 // anything after an action drops the hotkey.
 TEST_F(HotkeyTest, NothingRunsAfterUnregisterOrDrop) {

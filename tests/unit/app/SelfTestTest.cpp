@@ -51,7 +51,7 @@ TEST(SelfTestTest, DesktopStatesPrintTheirLinesAndOnlyChecksCountAsFailures) {
         test::VirtualLoop loop;
         test::FakeKeyGrab grab;
         test::FakeAudioInput microphone;
-        test::FakeSession session(std::nullopt);
+        test::FakeSession session;
         test::DesktopDouble desktop;
         grab.taken = row.keyTaken;
         microphone.status = row.microphone;

@@ -134,11 +134,11 @@ TEST_F(CloudRecogniserTest, ClosedPortOrAServiceThatNeverAnswersIsUnreachable) {
 
 TEST_F(CloudRecogniserTest, WithoutASessionOrAFileNothingIsSent) {
     server.answer({200, R"({"text":"never"})"});
-    session.token.reset();
+    session.signedIn = false;
     EXPECT_THROW(transcribe(server.baseURL()).get(), vell::session::SessionError);
     EXPECT_EQ(loop.backgroundJobs(), 0) << "not even the file is read";
 
-    session.token = "tok";
+    session.signedIn = true;
     std::filesystem::remove(audioFile);
     auto task = transcribe(server.baseURL());
     EXPECT_THROW(EXPECT_FALSE(errorOf(task)) << "a file error is not a service error", vell::Error);

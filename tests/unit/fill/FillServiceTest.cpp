@@ -68,12 +68,12 @@ TEST_F(FillServiceTest, BodyIsCompactUtf8WithAnEmptyListAsAnArrayAndBadBytesRepl
 }
 
 TEST_F(FillServiceTest, NoTokenMeansNoRequestAndTransportErrorsPassThroughUnchanged) {
-    session.token.reset();
+    session.signedIn = false;
     EXPECT_THROW(send().get(), vell::session::SessionError);
     EXPECT_TRUE(http.sent.empty());
     EXPECT_EQ(loop.backgroundJobs(), 0);
 
-    session.token = "tok-123";
+    session.signedIn = true;
     http.answer.reset();
     try {
         send().get();
