@@ -42,7 +42,7 @@ for entry in "${benchmarks[@]}"; do
   read -r -a command <<<"${entry#*|}"
   echo "== ${command[*]}" >>"$log"
   echo "running ${command[*]}" >&2
-  tests/support/headless-session.sh "${options[@]}" "${command[@]}" >"$results.one" 2>>"$log"
+  scripts/headless-session.sh "${options[@]}" "${command[@]}" >"$results.one" 2>>"$log"
   status=$?
   cat "$results.one" >>"$log"
   grep '^BENCH ' "$results.one" >>"$results"

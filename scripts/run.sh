@@ -19,7 +19,7 @@ if [[ -z "${DISPLAY:-}" && "${VELL_SESSION_INNER:-}" != 1 ]]; then
   screen="$root/build/run-screen.png"
   echo "No display: running inside a private headless session (Xvfb, its own D-Bus and sound server)."
   echo "To see it, open $screen — it is rewritten every 3 seconds."
-  VELL_RUN_SCREEN="$screen" exec tests/support/headless-session.sh --wm "$0" "$@"
+  VELL_RUN_SCREEN="$screen" exec scripts/headless-session.sh --wm "$0" "$@"
 fi
 
 pids=()

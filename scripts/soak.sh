@@ -8,4 +8,4 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 soak=build/bin/vell_soak
 [[ -x $soak ]] || cmake --build build --target vell_soak >/dev/null || { echo "soak: FAILED (no build)"; exit 1; }
-tests/support/headless-session.sh "$soak" "${1:-1000}" "${2:-500}" 2> >(grep -v -e '^dbus-daemon' -e SpiRegistry >&2)
+scripts/headless-session.sh "$soak" "${1:-1000}" "${2:-500}" 2> >(grep -v -e '^dbus-daemon' -e SpiRegistry >&2)

@@ -6,13 +6,13 @@
 # idle, then over 10 s the wake-ups per second of its main loop (the times the
 # main thread was scheduled) and of all its threads, and the share of a core
 # of all its threads. Starts build/bin/vell against vell-service on a free
-# loopback port. Run inside tests/support/headless-session.sh; prints BENCH lines.
+# loopback port. Run inside scripts/headless-session.sh; prints BENCH lines.
 #   [VELL_BIN=build/bin/vell] idle.sh [RUNS] [IDLE_SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 runs=${1:-3} idle=${2:-20} window=10 settle=10
 vell=${VELL_BIN:-build/bin/vell}  # another build of the program, for a comparison
-[[ "${VELL_SESSION_INNER:-}" == 1 ]] || { echo "run inside tests/support/headless-session.sh" >&2; exit 2; }
+[[ "${VELL_SESSION_INNER:-}" == 1 ]] || { echo "run inside scripts/headless-session.sh" >&2; exit 2; }
 
 scratch=$(mktemp -d)
 port=$((20000 + RANDOM % 20000))

@@ -6,7 +6,7 @@
 // The service's own time for each take (timed by a relay in front of it) and
 // the fixed pause before the paste are printed apart and taken off the
 // program's figure.
-// Run inside tests/support/headless-session.sh.
+// Run inside scripts/headless-session.sh.
 
 #include <arpa/inet.h>
 #include <gio/gio.h>

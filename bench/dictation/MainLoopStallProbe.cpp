@@ -1,7 +1,7 @@
 // The longest gap between two turns of the main loop while the setup
 // checklist is refreshed every 2 s (accessibility trust and the microphone's
 // name), first with the accessibility bus and the sound server running, then
-// with both stopped (SIGSTOP). Run it inside tests/support/headless-session.sh.
+// with both stopped (SIGSTOP). Run it inside scripts/headless-session.sh.
 
 #include <gio/gio.h>
 #include <signal.h>

@@ -1,7 +1,7 @@
 // How long a person waits between the key and the action: from an XTest
 // press of Control+Alt+Space to onDown running on the main loop, and from the
 // release of Space to onUp. Goal: under 5 ms each. Prints the median and the
-// range over the runs (run inside tests/support/headless-session.sh).
+// range over the runs (run inside scripts/headless-session.sh).
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-// The paste path on a real X server (run inside tests/support/headless-session.sh):
+// The paste path on a real X server (run inside scripts/headless-session.sh):
 // the time from insert() being called to the Control+V keystroke posted, which
 // is what a person waits for after letting go of the hotkey. It covers reading
 // every target of the clipboard, putting our text on it and the XTest events.

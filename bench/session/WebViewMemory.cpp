@@ -1,7 +1,7 @@
 // Resident memory of the program (the UI process) and of WebKit's web and
 // network processes after the panel's web view has loaded its start page.
 // Prints one line per process; run it inside a display, e.g.
-//   tests/support/headless-session.sh build/bin/session_web_view_memory
+//   scripts/headless-session.sh build/bin/session_web_view_memory
 #include <gtk/gtk.h>
 #include <unistd.h>
 
