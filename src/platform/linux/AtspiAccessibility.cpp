@@ -6,10 +6,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <deque>
 #include <mutex>
 #include <optional>
+#include <unordered_map>
 
 #include "platform/ReadingOrder.h"
+#include "platform/linux/AtspiDirectConnection.h"
 #include "platform/linux/AtspiTreeSnapshot.h"
 #include "platform/linux/GlibHolders.h"
 
@@ -30,6 +33,10 @@ constexpr const char* editableTextInterface = "org.a11y.atspi.EditableText";
 constexpr const char* componentInterface = "org.a11y.atspi.Component";
 constexpr const char* rootPath = "/org/a11y/atspi/accessible/root";
 constexpr int snapshotTimeoutMs = 2000;
+// Requests sent together ahead of a walk, and how far ahead it is foreseen
+// (as far as one walk goes).
+constexpr int requestsAhead = 64;
+constexpr std::size_t foreseenElements = 4000;
 
 // ---- the accessibility bus --------------------------------------------------------------
 
@@ -91,6 +98,12 @@ private:
     }
 };
 
+bool isInputRole(AtspiRole role) {
+    return role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_PASSWORD_TEXT ||
+           role == ATSPI_ROLE_COMBO_BOX;
+}
+bool isStaticTextRole(AtspiRole role) { return role == ATSPI_ROLE_LABEL || role == ATSPI_ROLE_STATIC; }
+
 bool meansNotAnswering(const GError* error) {
     return g_error_matches(error, G_IO_ERROR, G_IO_ERROR_TIMED_OUT) ||
            g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CLOSED) ||
@@ -117,8 +130,7 @@ struct AtspiAccessibility::Target {
     // A direct connection to the application, when it offers one: no bus
     // daemon in between, and the only way some toolkits describe their tree.
     std::string peerOf;  // the application's bus name
-    std::string peerAddress;
-    GRef<GDBusConnection> peer;
+    std::unique_ptr<AtspiDirectConnection> peer;
     int timeoutMs;
     std::mutex mutex;  // one operation at a time on this target's elements
 
@@ -136,9 +148,31 @@ struct AtspiAccessibility::Target {
     std::chrono::steady_clock::time_point snapshotUsed;
     const AtspiTreeSnapshot* freshSnapshot() {
         const auto now = std::chrono::steady_clock::now();
-        if (snapshot && now - snapshotUsed > fresh) snapshot.reset();
+        if (snapshot && now - snapshotUsed > fresh) {
+            snapshot.reset();
+            forgetAhead();
+        }
         snapshotUsed = now;
         return snapshot ? &*snapshot : nullptr;
+    }
+
+    // The requests the walk will make of the inputs and mixed rows it meets,
+    // in the order it meets them (foreseen from the snapshot), by path and
+    // method; sent in batches ahead of the walk, so the application answers
+    // them while the walk goes on. Only what a snapshot foresees is sent ahead,
+    // and answers are dropped with the snapshot and after every write.
+    struct Ahead {
+        std::string path;
+        const char* interface;
+        const char* method;
+        bool sent = false;
+    };
+    std::optional<std::vector<Ahead>> ahead;
+    std::unordered_map<std::string, std::size_t> aheadAt;
+    void forgetAhead() {
+        ahead.reset();
+        aheadAt.clear();
+        if (peer) peer->dropSent();
     }
 };
 
@@ -172,16 +206,112 @@ public:
             if (parameters) g_variant_unref(g_variant_ref_sink(parameters));
             return nullptr;
         }
+        if (timeoutMs <= 0) timeoutMs = target_.timeoutMs;
+        if (target_.peer && e.busName == target_.peerOf)
+            return callDirectly(e, interface, method, parameters, replyType, timeoutMs);
         ++owner_.calls_;
-        const bool direct = target_.peer && e.busName == target_.peerOf;
         GError* raw = nullptr;
-        VariantRef reply(g_dbus_connection_call_sync(
-            direct ? target_.peer.get() : target_.bus.get(), direct ? nullptr : e.busName.c_str(), e.path.c_str(),
-            interface, method, parameters, replyType ? G_VARIANT_TYPE(replyType) : nullptr,
-            G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs > 0 ? timeoutMs : target_.timeoutMs, nullptr, &raw));
+        VariantRef reply(g_dbus_connection_call_sync(target_.bus.get(), e.busName.c_str(), e.path.c_str(), interface,
+                                                     method, parameters,
+                                                     replyType ? G_VARIANT_TYPE(replyType) : nullptr,
+                                                     G_DBUS_CALL_FLAGS_NO_AUTO_START, timeoutMs, nullptr, &raw));
         ErrorRef error(raw);
         if (error && meansNotAnswering(error.get())) target_.markUnresponsive();
         return reply;
+    }
+
+    VariantRef callDirectly(const Element& e, const char* interface, const char* method, GVariant* parameters,
+                            const char* replyType, int timeoutMs) {
+        auto& peer = *target_.peer;
+        if (!peer.hasSent(e.path, interface, method)) sendAhead(e.path, method);
+        if (peer.hasSent(e.path, interface, method)) {
+            if (parameters) g_variant_unref(g_variant_ref_sink(parameters));  // sent ahead with the same
+        } else {
+            ++owner_.calls_;
+            peer.send(e.path, interface, method, parameters);
+        }
+        auto answer = peer.collect(e.path, interface, method, timeoutMs);
+        if (answer.notAnswering) target_.markUnresponsive();
+        if (answer.body && replyType && !g_variant_is_of_type(answer.body.get(), G_VARIANT_TYPE(replyType)))
+            return nullptr;
+        return std::move(answer.body);
+    }
+
+    // Sends the next batch of foreseen requests, from this one on.
+    void sendAhead(const std::string& path, const char* method) {
+        auto* snapshot = target_.freshSnapshot();
+        if (!snapshot) return;
+        if (!target_.ahead) foresee(*snapshot, path);
+        auto at = target_.aheadAt.find(path + ' ' + method);
+        if (at == target_.aheadAt.end()) return;
+        auto& ahead = *target_.ahead;
+        for (std::size_t i = at->second, sent = 0; i < ahead.size() && sent < requestsAhead; ++i) {
+            if (ahead[i].sent) continue;
+            ahead[i].sent = true;
+            GVariant* parameters = nullptr;
+            if (std::strcmp(ahead[i].method, "GetText") == 0) parameters = g_variant_new("(ii)", 0, -1);
+            if (std::strcmp(ahead[i].method, "GetExtents") == 0)
+                parameters = g_variant_new("(u)", guint32{ATSPI_COORD_TYPE_WINDOW});
+            target_.peer->send(ahead[i].path, ahead[i].interface, ahead[i].method, parameters);
+            ++owner_.calls_;
+            ++sent;
+        }
+    }
+
+    // What a walk from the window holding `path` will ask, breadth first as
+    // it goes: of an input its labelling relation (when it has no name of its
+    // own), its attributes and its text; of a row that mixes captions and
+    // inputs, the extents of its children.
+    void foresee(const AtspiTreeSnapshot& snapshot, const std::string& path) {
+        auto& ahead = target_.ahead.emplace();
+        auto plan = [&](const std::string& p, const char* interface, const char* method) {
+            target_.aheadAt.emplace(p + ' ' + method, ahead.size());
+            ahead.push_back({p, interface, method});
+        };
+        std::string window = path;
+        for (std::size_t up = 0; up < foreseenElements; ++up) {
+            const auto* item = snapshot.find(window);
+            if (!item || item->parent == rootPath || item->parent.empty()) break;
+            window = item->parent;
+        }
+        std::deque<std::string> queue{window};
+        for (std::size_t visited = 0; !queue.empty() && visited < foreseenElements; ++visited) {
+            const std::string p = std::move(queue.front());
+            queue.pop_front();
+            const auto* item = snapshot.find(p);
+            if (!item) continue;
+            auto children = snapshot.childrenOf(p).value_or(std::vector<std::string>{});
+            if (children.size() > 200) children.resize(200);
+            const auto role = item->role;
+            if (isInputRole(role)) {
+                if (item->name.empty() || role == ATSPI_ROLE_COMBO_BOX) plan(p, accessibleInterface, "GetRelationSet");
+                plan(p, accessibleInterface, "GetAttributes");
+                std::string holder = p;
+                if (role == ATSPI_ROLE_COMBO_BOX) {
+                    holder.clear();
+                    for (const auto& c : children)
+                        if (const auto* child = snapshot.find(c);
+                            child && (child->role == ATSPI_ROLE_TEXT || child->role == ATSPI_ROLE_ENTRY)) {
+                            holder = c;
+                            break;
+                        }
+                }
+                const auto* text = snapshot.find(holder);
+                if (role != ATSPI_ROLE_PASSWORD_TEXT && text && text->implements(textInterface))
+                    plan(holder, textInterface, "GetText");
+            }
+            bool hasText = false, hasInput = false;
+            for (const auto& c : children)
+                if (const auto* child = snapshot.find(c)) {
+                    hasText |= isStaticTextRole(child->role);
+                    hasInput |= isInputRole(child->role);
+                }
+            for (auto& c : children) {
+                if (hasText && hasInput && snapshot.find(c)->implements(componentInterface))
+                    plan(c, componentInterface, "GetExtents");
+                queue.push_back(std::move(c));
+            }
+        }
     }
 
     std::optional<std::string> property(const Element& e, const char* name) {
@@ -356,6 +486,7 @@ public:
     }
 
     bool write(Element& e, const std::string& text) {
+        target_.forgetAhead();  // answers read before the write may be out of date
         auto reply = call(e, editableTextInterface, "SetTextContents", g_variant_new("(s)", text.c_str()), "(b)");
         if (!reply) return false;
         gboolean done = FALSE;
@@ -363,34 +494,30 @@ public:
         return done;
     }
 
+    // The application's own address, when it gives one and it takes a connection.
     void connectDirectly(Element& app) {
         auto reply = call(app, "org.a11y.atspi.Application", "GetApplicationBusAddress", nullptr, "(s)");
         if (!reply) return;
         const gchar* address = nullptr;
         g_variant_get(reply.get(), "(&s)", &address);
         if (!address || !*address) return;
-        GRef<GDBusConnection> peer(g_dbus_connection_new_for_address_sync(
-            address, G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT, nullptr, nullptr, nullptr));
-        if (!peer) return;
-        g_dbus_connection_set_exit_on_close(peer.get(), FALSE);
-        target_.peer = std::move(peer);
-        target_.peerOf = app.busName;
-        target_.peerAddress = address;
+        target_.peer = AtspiDirectConnection::open(address);
+        if (target_.peer) target_.peerOf = app.busName;
     }
 
     // Once per walk, before the first window is read.
     void prepare(Element& app) {
         if (target_.snapshotTried) return;
         target_.snapshotTried = true;
-        // A short question first: a stopped or vanished target is found out
-        // within the short time-out. A live one may take longer to describe a
-        // large tree; past the longer limit, the walk asks element by element.
-        if (!call(app, "org.freedesktop.DBus.Peer", "Ping", nullptr, nullptr)) return;
+        // The address is the short question: a stopped or vanished target is
+        // found out within the short time-out. A live one may take longer to
+        // describe a large tree; past the longer limit, the walk asks element
+        // by element.
         connectDirectly(app);
-        if (!owner_.snapshots_) return;
-        if (!target_.peerAddress.empty()) {
+        if (stalled() || !owner_.snapshots_) return;
+        if (target_.peer) {
             ++owner_.calls_;
-            target_.snapshot = AtspiTreeSnapshot::request(target_.peerAddress, snapshotTimeoutMs);
+            target_.snapshot = AtspiTreeSnapshot::request(target_.peer->raw(), snapshotTimeoutMs);
         } else {
             Element cache(app.busName, "/org/a11y/atspi/cache", app.target);
             auto reply = call(cache, "org.a11y.atspi.Cache", "GetItems", nullptr, nullptr, snapshotTimeoutMs);
@@ -404,16 +531,6 @@ private:
     const AtspiAccessibility& owner_;
     Target& target_;
 };
-
-namespace {
-
-bool isInputRole(AtspiRole role) {
-    return role == ATSPI_ROLE_TEXT || role == ATSPI_ROLE_ENTRY || role == ATSPI_ROLE_PASSWORD_TEXT ||
-           role == ATSPI_ROLE_COMBO_BOX;
-}
-bool isStaticTextRole(AtspiRole role) { return role == ATSPI_ROLE_LABEL || role == ATSPI_ROLE_STATIC; }
-
-}  // namespace
 
 // ---- the interface ----------------------------------------------------------------------
 

@@ -109,12 +109,6 @@ void AtspiTreeSnapshot::sortChildren() {
 
 namespace {
 
-struct ConnectionClose {
-    void operator()(DBusConnection* connection) const {
-        dbus_connection_close(connection);
-        dbus_connection_unref(connection);
-    }
-};
 struct MessageUnref {
     void operator()(DBusMessage* message) const { dbus_message_unref(message); }
 };
@@ -144,18 +138,14 @@ const char* nextPath(DBusMessageIter& it) {
 
 }  // namespace
 
-std::optional<AtspiTreeSnapshot> AtspiTreeSnapshot::request(const std::string& address, int timeoutMs) {
-    DBusError error;
-    dbus_error_init(&error);
-    std::unique_ptr<DBusConnection, ConnectionClose> connection(dbus_connection_open_private(address.c_str(), &error));
-    dbus_error_free(&error);
-    if (!connection) return std::nullopt;
-    dbus_connection_set_exit_on_disconnect(connection.get(), FALSE);
+std::optional<AtspiTreeSnapshot> AtspiTreeSnapshot::request(DBusConnection* connection, int timeoutMs) {
     std::unique_ptr<DBusMessage, MessageUnref> question(
         dbus_message_new_method_call(nullptr, "/org/a11y/atspi/cache", "org.a11y.atspi.Cache", "GetItems"));
     if (!question) return std::nullopt;
+    DBusError error;
+    dbus_error_init(&error);
     std::unique_ptr<DBusMessage, MessageUnref> reply(
-        dbus_connection_send_with_reply_and_block(connection.get(), question.get(), timeoutMs, &error));
+        dbus_connection_send_with_reply_and_block(connection, question.get(), timeoutMs, &error));
     dbus_error_free(&error);
     // The shape is checked once, so each field below is read without asking its type.
     const std::string_view body(replyType);  // the reply's one argument, without the tuple around it

@@ -6,6 +6,7 @@
 // and captions. Fresh for every walk, and used only while the walk runs.
 
 #include <atspi/atspi-constants.h>
+#include <dbus/dbus.h>
 #include <glib.h>
 
 #include <cstdint>
@@ -42,11 +43,11 @@ public:
 
     // Reads the answer to the cache's GetItems; nothing when it has another shape.
     static std::optional<AtspiTreeSnapshot> fromReply(GVariant* reply);
-    // Asks the application at its own bus address (a direct connection) and
-    // reads the answer as it arrives on the wire: GDBus would first rebuild
-    // the whole answer, value by value, as a GVariant. Nothing when it does not
-    // answer within the time-out or answers in another shape.
-    static std::optional<AtspiTreeSnapshot> request(const std::string& address, int timeoutMs);
+    // Asks the application on a direct libdbus connection and reads the
+    // answer as it arrives on the wire: GDBus would first rebuild the whole
+    // answer, value by value, as a GVariant. Nothing when it does not answer
+    // within the time-out or answers in another shape.
+    static std::optional<AtspiTreeSnapshot> request(DBusConnection* connection, int timeoutMs);
 
     const Item* find(const std::string& path) const;
     // The element's children in order, only when the snapshot holds all of them.
