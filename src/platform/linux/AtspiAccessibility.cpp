@@ -280,7 +280,7 @@ public:
             queue.pop_front();
             const auto* item = snapshot.find(p);
             if (!item) continue;
-            auto children = snapshot.childrenOf(p).value_or(std::vector<std::string>{});
+            auto children = snapshot.knownChildrenOf(p);
             if (children.size() > 200) children.resize(200);
             const auto role = item->role;
             if (isInputRole(role)) {

@@ -41,6 +41,13 @@ std::optional<std::vector<std::string>> AtspiTreeSnapshot::childrenOf(const std:
     return paths;
 }
 
+std::vector<std::string> AtspiTreeSnapshot::knownChildrenOf(const std::string& path) const {
+    std::vector<std::string> paths;
+    if (auto it = children_.find(path); it != children_.end())
+        for (const auto& [index, child] : it->second) paths.push_back(child);
+    return paths;
+}
+
 namespace {
 
 // Children of a reply as GDBus hands it over: built value by value, so each

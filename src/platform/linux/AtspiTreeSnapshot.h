@@ -52,6 +52,8 @@ public:
     const Item* find(const std::string& path) const;
     // The element's children in order, only when the snapshot holds all of them.
     std::optional<std::vector<std::string>> childrenOf(const std::string& path) const;
+    // The children it holds, in order, whether or not some are missing.
+    std::vector<std::string> knownChildrenOf(const std::string& path) const;
 
 private:
     static unsigned interfaceBit(const char* interface);
