@@ -160,7 +160,9 @@ struct AtspiAccessibility::Target {
     // in the order it meets them (foreseen from the snapshot), by path and
     // method; sent in batches ahead of the walk, so the application answers
     // them while the walk goes on. Only what a snapshot foresees is sent ahead,
-    // and answers are dropped with the snapshot and after every write.
+    // and only until the first write: writes and their checks wait for each
+    // answer, and answers still to come are dropped with the snapshot and at
+    // the first write.
     struct Ahead {
         std::string path;
         const char* interface;
@@ -169,6 +171,7 @@ struct AtspiAccessibility::Target {
     };
     std::optional<std::vector<Ahead>> ahead;
     std::unordered_map<std::string, std::size_t> aheadAt;
+    bool written = false;
     void forgetAhead() {
         ahead.reset();
         aheadAt.clear();
@@ -240,7 +243,7 @@ public:
     // Sends the next batch of foreseen requests, from this one on.
     void sendAhead(const std::string& path, const char* method) {
         auto* snapshot = target_.freshSnapshot();
-        if (!snapshot) return;
+        if (!snapshot || target_.written) return;
         if (!target_.ahead) foresee(*snapshot, path);
         auto at = target_.aheadAt.find(path + ' ' + method);
         if (at == target_.aheadAt.end()) return;
@@ -272,7 +275,7 @@ public:
         for (std::size_t up = 0; up < foreseenElements; ++up) {
             const auto* item = snapshot.find(window);
             if (!item || item->parent == rootPath || item->parent.empty()) break;
-            window = item->parent;
+            window = std::string(item->parent);
         }
         std::deque<std::string> queue{window};
         for (std::size_t visited = 0; !queue.empty() && visited < foreseenElements; ++visited) {
@@ -368,7 +371,7 @@ public:
     }
 
     std::optional<std::string> name(Element& e, bool description = false) {
-        if (auto* i = item(e)) return description ? i->description : i->name;
+        if (auto* i = item(e)) return std::string(description ? i->description : i->name);
         return property(e, description ? "Description" : "Name");
     }
 
@@ -487,6 +490,7 @@ public:
 
     bool write(Element& e, const std::string& text) {
         target_.forgetAhead();  // answers read before the write may be out of date
+        target_.written = true;
         auto reply = call(e, editableTextInterface, "SetTextContents", g_variant_new("(s)", text.c_str()), "(b)");
         if (!reply) return false;
         gboolean done = FALSE;

@@ -34,9 +34,10 @@ std::optional<std::vector<std::string>> AtspiTreeSnapshot::childrenOf(const std:
     if (have != static_cast<std::size_t>(std::max(item->childCount, 0))) return std::nullopt;
     std::vector<std::string> paths;
     if (it == children_.end()) return paths;
+    paths.reserve(it->second.size());
     for (std::size_t i = 0; i < it->second.size(); ++i) {
         if (it->second[i].first != static_cast<int>(i)) return std::nullopt;  // a gap: ask live
-        paths.push_back(it->second[i].second);
+        paths.emplace_back(it->second[i].second);
     }
     return paths;
 }
@@ -44,7 +45,7 @@ std::optional<std::vector<std::string>> AtspiTreeSnapshot::childrenOf(const std:
 std::vector<std::string> AtspiTreeSnapshot::knownChildrenOf(const std::string& path) const {
     std::vector<std::string> paths;
     if (auto it = children_.find(path); it != children_.end())
-        for (const auto& [index, child] : it->second) paths.push_back(child);
+        for (const auto& [index, child] : it->second) paths.emplace_back(child);
     return paths;
 }
 
@@ -76,13 +77,14 @@ const gchar* objectPath(GVariant* parent, gsize index) {
 std::optional<AtspiTreeSnapshot> AtspiTreeSnapshot::fromReply(GVariant* reply) {
     if (!reply || !g_variant_is_of_type(reply, G_VARIANT_TYPE(replyType))) return std::nullopt;
     AtspiTreeSnapshot snapshot;
+    snapshot.answer_ = std::shared_ptr<GVariant>(g_variant_ref(reply), g_variant_unref);
     Child list(reply, 0);
     const gsize count = g_variant_n_children(list);
     snapshot.items_.reserve(count);
     for (gsize n = 0; n < count; ++n) {
         Child entry(list, n);
         Item item;
-        std::string path = objectPath(entry, 0);
+        const std::string_view path = objectPath(entry, 0);
         item.parent = objectPath(entry, 2);
         item.index = g_variant_get_int32(Child(entry, 3));
         item.childCount = g_variant_get_int32(Child(entry, 4));
@@ -99,15 +101,15 @@ std::optional<AtspiTreeSnapshot> AtspiTreeSnapshot::fromReply(GVariant* reply) {
             for (gsize word = 0, size = std::min<gsize>(g_variant_n_children(states), 2); word < size; ++word)
                 item.states |= static_cast<std::uint64_t>(g_variant_get_uint32(Child(states, word))) << (32 * word);
         }
-        snapshot.add(std::move(path), std::move(item));
+        snapshot.add(path, item);
     }
     snapshot.sortChildren();
     return snapshot;
 }
 
-void AtspiTreeSnapshot::add(std::string path, Item item) {
+void AtspiTreeSnapshot::add(std::string_view path, const Item& item) {
     if (item.index >= 0) children_[item.parent].emplace_back(item.index, path);
-    items_.emplace(std::move(path), std::move(item));
+    items_.emplace(path, item);
 }
 
 void AtspiTreeSnapshot::sortChildren() {
@@ -161,13 +163,14 @@ std::optional<AtspiTreeSnapshot> AtspiTreeSnapshot::request(DBusConnection* conn
     AtspiTreeSnapshot snapshot;
     DBusMessageIter top, list;
     dbus_message_iter_init(reply.get(), &top);
+    snapshot.items_.reserve(static_cast<std::size_t>(dbus_message_iter_get_element_count(&top)));
     dbus_message_iter_recurse(&top, &list);
     while (dbus_message_iter_get_arg_type(&list) == DBUS_TYPE_STRUCT) {
         DBusMessageIter entry;
         dbus_message_iter_recurse(&list, &entry);
         dbus_message_iter_next(&list);
         Item item;
-        std::string path = nextPath(entry);
+        const std::string_view path = nextPath(entry);
         nextPath(entry);  // the application
         item.parent = nextPath(entry);
         item.index = nextNumber<dbus_int32_t>(entry);
@@ -184,8 +187,9 @@ std::optional<AtspiTreeSnapshot> AtspiTreeSnapshot::request(DBusConnection* conn
         dbus_message_iter_recurse(&entry, &states);
         for (unsigned word = 0; word < 2 && dbus_message_iter_get_arg_type(&states) == DBUS_TYPE_UINT32; ++word)
             item.states |= static_cast<std::uint64_t>(nextNumber<dbus_uint32_t>(states)) << (32 * word);
-        snapshot.add(std::move(path), std::move(item));
+        snapshot.add(path, item);
     }
+    snapshot.answer_ = std::shared_ptr<DBusMessage>(reply.release(), dbus_message_unref);
     snapshot.sortChildren();
     return snapshot;
 }
