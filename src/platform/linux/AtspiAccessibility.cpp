@@ -548,11 +548,28 @@ std::shared_ptr<AtspiAccessibility::Element> AtspiAccessibility::element(const E
 ElementRef AtspiAccessibility::application(pid_t pid) {
     const int timeoutMs = std::max(1, static_cast<int>(callTimeoutSeconds_ * 1000));
     auto target = std::make_shared<Target>(AccessibilityBus::connection(), timeoutMs);
+    // The bus daemon, not the application, knows each connection's process,
+    // so a stopped application holds none of these questions.
+    auto processOf = [&](const gchar* bus) -> std::optional<pid_t> {
+        VariantRef owner(g_dbus_connection_call_sync(target->bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                                     "org.freedesktop.DBus", "GetConnectionUnixProcessID",
+                                                     g_variant_new("(s)", bus), G_VARIANT_TYPE("(u)"),
+                                                     G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
+        guint32 owningPid = 0;
+        if (!owner) return std::nullopt;
+        g_variant_get(owner.get(), "(u)", &owningPid);
+        return static_cast<pid_t>(owningPid);
+    };
     std::string found;
-    if (target->bus) {
-        // The registry lists the applications; the bus daemon, not the
-        // application, knows each one's process, so a stopped application
-        // does not hold this loop.
+    {
+        // The application found last time, while its connection (whose name
+        // is never given to another) still belongs to that process.
+        std::lock_guard lock(lastFoundMutex_);
+        if (target->bus && lastFound_.first == pid && processOf(lastFound_.second.c_str()) == pid)
+            found = lastFound_.second;
+    }
+    if (target->bus && found.empty()) {
+        // The registry lists the applications.
         VariantRef apps(g_dbus_connection_call_sync(
             target->bus.get(), "org.a11y.atspi.Registry", rootPath, accessibleInterface, "GetChildren", nullptr,
             G_VARIANT_TYPE("(a(so))"), G_DBUS_CALL_FLAGS_NONE, 2000, nullptr, nullptr));
@@ -560,16 +577,11 @@ ElementRef AtspiAccessibility::application(pid_t pid) {
         if (apps) g_variant_get(apps.get(), "(a(so))", &refs);
         const gchar* bus = nullptr;
         const gchar* path = nullptr;
-        while (refs && found.empty() && g_variant_iter_next(refs, "(&s&o)", &bus, &path)) {
-            VariantRef owner(g_dbus_connection_call_sync(
-                target->bus.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                "GetConnectionUnixProcessID", g_variant_new("(s)", bus), G_VARIANT_TYPE("(u)"), G_DBUS_CALL_FLAGS_NONE,
-                2000, nullptr, nullptr));
-            guint32 owningPid = 0;
-            if (owner) g_variant_get(owner.get(), "(u)", &owningPid);
-            if (owner && static_cast<pid_t>(owningPid) == pid) found = bus;
-        }
+        while (refs && found.empty() && g_variant_iter_next(refs, "(&s&o)", &bus, &path))
+            if (processOf(bus) == pid) found = bus;
         if (refs) g_variant_iter_free(refs);
+        std::lock_guard lock(lastFoundMutex_);
+        if (!found.empty()) lastFound_ = {pid, found};
     }
     return std::make_shared<Element>(found, rootPath, target, true);
 }
@@ -583,8 +595,16 @@ void AtspiAccessibility::setMessagingTimeout(const ElementRef& ref, double secon
 }
 
 int AtspiAccessibility::setAttribute(const ElementRef& ref, Attribute attribute, const Value& value) {
-    if (attribute == Attribute::manualAccessibility || attribute == Attribute::enhancedUserInterface)
-        return AccessibilityBus::enable() ? success : failure;
+    if (attribute == Attribute::manualAccessibility || attribute == Attribute::enhancedUserInterface) {
+        // Both mean the one switch, set one right after the other: once seen
+        // on, it is not asked about again for a moment.
+        const auto now = std::chrono::steady_clock::now().time_since_epoch();
+        const auto seen = std::chrono::steady_clock::duration(switchSeenOn_.load());
+        if (seen.count() != 0 && now - seen < std::chrono::seconds(1)) return success;
+        if (!AccessibilityBus::enable()) return failure;
+        switchSeenOn_ = now.count();
+        return success;
+    }
     if (attribute != Attribute::value) return attributeUnsupported;
     const auto* text = std::get_if<std::string>(&value);
     if (!text) return illegalArgument;

@@ -3,7 +3,8 @@
 // connection to the accessibility bus.
 //
 // - Application by process id: the registry's application whose bus
-//   connection belongs to that process.
+//   connection belongs to that process (the one found last time is checked
+//   first, with one question to the bus daemon).
 // - Focused window: the application's child in the ACTIVE state, else none
 //   (the caller then takes the first window).
 // - Roles: LABEL and STATIC are static text; TEXT and ENTRY are inputs, a text
@@ -19,18 +20,22 @@
 //   (from their on-screen extents), so a caption is met before its input even
 //   where a container lists its children in reverse (GtkGrid).
 // - A walk starts by reading the application's own description of its tree
-//   in one request (roles, names, states, children); only what is read of
-//   inputs and captions costs a round trip each. Elements that description
-//   lacks are asked live, and nothing is cached beyond the walk. Where the
-//   application offers a direct connection, that large answer is read with
-//   libdbus straight off the wire on a connection of its own (GDBus would
-//   rebuild it value by value first).
+//   in one request (roles, names, states, children). Elements that
+//   description lacks are asked live, and nothing is cached beyond the walk.
+// - Where the application offers a direct connection, every request to it
+//   goes there, on one libdbus connection answered on the calling thread:
+//   the large description is read straight off the wire (GDBus would rebuild
+//   it value by value first), and what a walk will read of inputs and
+//   captions (foreseen from the description) is sent ahead in batches, so
+//   the application answers while the walk goes on. Without one, requests go
+//   through the bus one at a time.
 // - Every request gives up after 2 s, so a slow application (answers half a
 //   second late) still gets its whole fill; once a target has failed to
 //   answer, every later request to it fails at once for a few seconds: a hung
 //   or vanished application ends a fill within about 2 s.
 // - "Making the target accessible" means making sure the accessibility bus is
-//   enabled, which is what makes toolkits expose their trees.
+//   enabled, which is what makes toolkits expose their trees; once seen on,
+//   it is taken as on for a second (both attributes mean that one switch).
 //
 // Why not libatspi: it keeps one process-wide connection that GTK's own
 // accessibility bridge shares and dispatches on the main loop, and it is not
@@ -40,7 +45,11 @@
 // GDBus connection is safe from any thread and leaves the bridge alone.
 
 #include <atomic>
+#include <chrono>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
 
 #include "platform/Accessibility.h"
 
@@ -58,8 +67,7 @@ public:
     Reading read(const ElementRef& element, Attribute attribute) override;
     bool isSettable(const ElementRef& element, Attribute attribute) override;
 
-    // Number of requests sent to other applications, each one round trip
-    // (for measurements).
+    // Number of requests sent to other applications (for measurements).
     long calls() const { return calls_; }
 
 private:
@@ -72,6 +80,9 @@ private:
     double callTimeoutSeconds_;
     bool snapshots_;
     mutable std::atomic<long> calls_{0};
+    std::atomic<std::chrono::steady_clock::rep> switchSeenOn_{0};  // since the clock's epoch; 0: never
+    std::mutex lastFoundMutex_;
+    std::pair<pid_t, std::string> lastFound_{-1, {}};  // process id and its application's bus name
 };
 
 }  // namespace vell::platform
