@@ -310,7 +310,8 @@ public:
                     hasInput |= isInputRole(child->role);
                 }
             for (auto& c : children) {
-                if (hasText && hasInput && snapshot.find(c)->implements(componentInterface))
+                if (const auto* child = snapshot.find(c);
+                    hasText && hasInput && child && child->implements(componentInterface))
                     plan(c, componentInterface, "GetExtents");
                 queue.push_back(std::move(c));
             }
@@ -560,14 +561,15 @@ ElementRef AtspiAccessibility::application(pid_t pid) {
         g_variant_get(owner.get(), "(u)", &owningPid);
         return static_cast<pid_t>(owningPid);
     };
-    std::string found;
+    // The application found last time, while its connection (whose name is
+    // never given to another) still belongs to that process.
+    std::pair<pid_t, std::string> last;
     {
-        // The application found last time, while its connection (whose name
-        // is never given to another) still belongs to that process.
         std::lock_guard lock(lastFoundMutex_);
-        if (target->bus && lastFound_.first == pid && processOf(lastFound_.second.c_str()) == pid)
-            found = lastFound_.second;
+        last = lastFound_;
     }
+    std::string found;
+    if (target->bus && last.first == pid && processOf(last.second.c_str()) == pid) found = last.second;
     if (target->bus && found.empty()) {
         // The registry lists the applications.
         VariantRef apps(g_dbus_connection_call_sync(

@@ -163,7 +163,6 @@ std::optional<AtspiTreeSnapshot> AtspiTreeSnapshot::request(DBusConnection* conn
     AtspiTreeSnapshot snapshot;
     DBusMessageIter top, list;
     dbus_message_iter_init(reply.get(), &top);
-    snapshot.items_.reserve(static_cast<std::size_t>(dbus_message_iter_get_element_count(&top)));
     dbus_message_iter_recurse(&top, &list);
     while (dbus_message_iter_get_arg_type(&list) == DBUS_TYPE_STRUCT) {
         DBusMessageIter entry;
