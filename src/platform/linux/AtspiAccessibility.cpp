@@ -267,19 +267,20 @@ public:
     // inputs, the extents of its children.
     void foresee(const AtspiTreeSnapshot& snapshot, const std::string& path) {
         auto& ahead = target_.ahead.emplace();
-        auto plan = [&](const std::string& p, const char* interface, const char* method) {
-            target_.aheadAt.emplace(p + ' ' + method, ahead.size());
-            ahead.push_back({p, interface, method});
+        auto plan = [&](std::string_view p, const char* interface, const char* method) {
+            std::string key(p);
+            target_.aheadAt.emplace(key.append(1, ' ').append(method), ahead.size());
+            ahead.push_back({std::string(p), interface, method});
         };
-        std::string window = path;
+        std::string_view window = path;
         for (std::size_t up = 0; up < foreseenElements; ++up) {
             const auto* item = snapshot.find(window);
             if (!item || item->parent == rootPath || item->parent.empty()) break;
-            window = std::string(item->parent);
+            window = item->parent;
         }
-        std::deque<std::string> queue{window};
+        std::deque<std::string_view> queue{window};
         for (std::size_t visited = 0; !queue.empty() && visited < foreseenElements; ++visited) {
-            const std::string p = std::move(queue.front());
+            const std::string_view p = queue.front();
             queue.pop_front();
             const auto* item = snapshot.find(p);
             if (!item) continue;
@@ -289,9 +290,9 @@ public:
             if (isInputRole(role)) {
                 if (item->name.empty() || role == ATSPI_ROLE_COMBO_BOX) plan(p, accessibleInterface, "GetRelationSet");
                 plan(p, accessibleInterface, "GetAttributes");
-                std::string holder = p;
+                std::string_view holder = p;
                 if (role == ATSPI_ROLE_COMBO_BOX) {
-                    holder.clear();
+                    holder = {};
                     for (const auto& c : children)
                         if (const auto* child = snapshot.find(c);
                             child && (child->role == ATSPI_ROLE_TEXT || child->role == ATSPI_ROLE_ENTRY)) {
@@ -309,11 +310,11 @@ public:
                     hasText |= isStaticTextRole(child->role);
                     hasInput |= isInputRole(child->role);
                 }
-            for (auto& c : children) {
+            for (const auto c : children) {
                 if (const auto* child = snapshot.find(c);
                     hasText && hasInput && child && child->implements(componentInterface))
                     plan(c, componentInterface, "GetExtents");
-                queue.push_back(std::move(c));
+                queue.push_back(c);
             }
         }
     }

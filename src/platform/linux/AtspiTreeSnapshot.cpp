@@ -21,7 +21,7 @@ bool AtspiTreeSnapshot::Item::implements(const char* interface) const {
     return bit && (interfaces & bit);
 }
 
-const AtspiTreeSnapshot::Item* AtspiTreeSnapshot::find(const std::string& path) const {
+const AtspiTreeSnapshot::Item* AtspiTreeSnapshot::find(std::string_view path) const {
     auto it = items_.find(path);
     return it == items_.end() ? nullptr : &it->second;
 }
@@ -42,10 +42,12 @@ std::optional<std::vector<std::string>> AtspiTreeSnapshot::childrenOf(const std:
     return paths;
 }
 
-std::vector<std::string> AtspiTreeSnapshot::knownChildrenOf(const std::string& path) const {
-    std::vector<std::string> paths;
-    if (auto it = children_.find(path); it != children_.end())
-        for (const auto& [index, child] : it->second) paths.emplace_back(child);
+std::vector<std::string_view> AtspiTreeSnapshot::knownChildrenOf(std::string_view path) const {
+    std::vector<std::string_view> paths;
+    if (auto it = children_.find(path); it != children_.end()) {
+        paths.reserve(it->second.size());
+        for (const auto& [index, child] : it->second) paths.push_back(child);
+    }
     return paths;
 }
 

@@ -53,11 +53,12 @@ public:
     // within the time-out or answers in another shape.
     static std::optional<AtspiTreeSnapshot> request(DBusConnection* connection, int timeoutMs);
 
-    const Item* find(const std::string& path) const;
+    const Item* find(std::string_view path) const;
     // The element's children in order, only when the snapshot holds all of them.
     std::optional<std::vector<std::string>> childrenOf(const std::string& path) const;
-    // The children it holds, in order, whether or not some are missing.
-    std::vector<std::string> knownChildrenOf(const std::string& path) const;
+    // The children it holds, in order, whether or not some are missing (views
+    // into the snapshot).
+    std::vector<std::string_view> knownChildrenOf(std::string_view path) const;
 
 private:
     static unsigned interfaceBit(const char* interface);
