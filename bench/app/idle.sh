@@ -62,21 +62,39 @@ pss_kib() { awk '/^Pss:/ {print $2}' "/proc/$1/smaps_rollup" 2>/dev/null || echo
 # it moves with what else runs; the private pages (USS) do not.
 uss_kib() { awk '/^Private_(Clean|Dirty):/ {n += $2} END {print n + 0}' "/proc/$1/smaps_rollup" 2>/dev/null || echo 0; }
 wakeups() { awk '{print $3}' "/proc/$1/task/$1/schedstat"; }  # times the main thread ran
-# Times any of its threads ran (WebKit's and the libraries' own threads too).
-thread_wakeups() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{n += $3} END {print n + 0}'; }
-# Nanoseconds on a CPU, all its threads (clock ticks would be too coarse for 0.1 %).
-cpu_ns() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{n += $1} END {printf "%d\n", n}'; }
-
 main_cpu_ns() { awk '{print $1}' "/proc/$1/task/$1/schedstat"; }
+# "<thread id> <ns on a CPU> <times it ran>" for every thread of the process
+# (WebKit's and the libraries' own threads too).
+threads() {
+  local t
+  for t in /proc/"$1"/task/*; do echo "${t##*/} $(awk '{print $1, $3}' "$t/schedstat" 2>/dev/null)"; done
+}
+# What the threads alive at the end did since the start ("<ns> <times run>"),
+# matched by thread id: a thread started in between counts from zero, and one
+# that ended takes its counts along (its last moments are lost, never counted
+# negative). The number of threads that ended goes to standard error.
+thread_delta() {
+  awk 'NF < 3 {next}
+       FNR == NR {ns[$1] = $2; runs[$1] = $3; next}
+       {t += $2 - ns[$1]; r += $3 - runs[$1]; seen[$1] = 1}
+       END {for (id in ns) if (!(id in seen)) ended++
+            if (ended) printf "%d thread(s) ended in the window\n", ended > "/dev/stderr"
+            printf "%d %d\n", t, r}' "$1" "$2"
+}
 
 # Over `window` seconds: "<main-loop wake-ups/s> <all threads' wake-ups/s> <% of a core, all threads>
 # <% of a core, main thread>".
 quiet_window() {
-  local s0 a0 t0 m0 s1 a1 t1 m1
-  s0=$(wakeups "$1") a0=$(thread_wakeups "$1") t0=$(cpu_ns "$1") m0=$(main_cpu_ns "$1")
+  local s0 m0 s1 m1 before after t a
+  before=$(mktemp) after=$(mktemp)
+  s0=$(wakeups "$1") m0=$(main_cpu_ns "$1")
+  threads "$1" >"$before"
   sleep "$window"
-  s1=$(wakeups "$1") a1=$(thread_wakeups "$1") t1=$(cpu_ns "$1") m1=$(main_cpu_ns "$1")
-  awk -v s="$((s1 - s0))" -v a="$((a1 - a0))" -v t="$((t1 - t0))" -v m="$((m1 - m0))" -v w="$window" \
+  s1=$(wakeups "$1") m1=$(main_cpu_ns "$1")
+  threads "$1" >"$after"
+  read -r t a < <(thread_delta "$before" "$after")
+  rm -f "$before" "$after"
+  awk -v s="$((s1 - s0))" -v a="$a" -v t="$t" -v m="$((m1 - m0))" -v w="$window" \
     'BEGIN {printf "%.1f %.1f %.3f %.3f\n", s / w, a / w, t / 1e9 / w * 100, m / 1e9 / w * 100}'
 }
 
