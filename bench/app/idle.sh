@@ -5,8 +5,12 @@
 # every process it started (WebKit's web and network processes) after 20 s
 # idle, then over 10 s the wake-ups per second of its main loop (the times the
 # main thread was scheduled) and of all its threads, and the share of a core
-# of all its threads. Starts build/bin/vell against vell-service on a free
-# loopback port. Run inside scripts/headless-session.sh; prints BENCH lines.
+# of all its threads. Then it is used: ten dictations (Ctrl+Alt+Space held
+# through XTest while a spoken sentence plays into the virtual microphone,
+# pasted into a form window) and a fill of that form (a vell://debug/fill
+# link), and after 20 s idle the PSS of all its processes again. Starts
+# build/bin/vell against vell-service on a free loopback port. Run inside
+# scripts/headless-session.sh; prints BENCH lines.
 #   [VELL_BIN=build/bin/vell] idle.sh [RUNS] [IDLE_SECONDS]
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -43,6 +47,40 @@ sign_in() {
     "http://127.0.0.1:$port/api/v1/auth/signin") || { echo "the service refused the sign-in" >&2; return 1; }
   link=$(jq -r '"vell://auth#access_token=\(.access_token|@uri)&refresh_token=\(.refresh_token|@uri)&expires_at=\(.expires_at)&email=\(.email|@uri)"' <<<"$session")
   VELL_INFO_FILE="$scratch/info.json" "$vell" "$link" >>"$scratch/vell.log" 2>&1
+}
+
+# A spoken sentence for the dictations, and the form they and the fill go to.
+flite -voice slt -t 'please call me back about the meeting tomorrow morning' -o "$scratch/speech.wav"
+form=build/bin/vell_fill_form_fixture
+[[ -x $form ]] || cmake --build build --target vell_fill_form_fixture >/dev/null
+
+# Ten dictations into the form, then a fill of it; prints how many of each the
+# service answered.
+use() {
+  local form_pid before i
+  rm -f "$scratch/form.in" && mkfifo "$scratch/form.in"
+  "$form" --form <"$scratch/form.in" >"$scratch/form.out" 2>>"$scratch/form.log" &
+  form_pid=$!
+  exec 7>"$scratch/form.in"  # it ends with its input
+  for ((i = 0; i < 100; i++)); do grep -q ready "$scratch/form.out" && break; sleep 0.1; done  # it has the focus
+  before=$(grep -c 'POST /api/v1/dictate -> 200' "$scratch/service.log" || true)
+  for ((i = 0; i < 10; i++)); do
+    xdotool keydown ctrl+alt+space
+    sleep 0.2
+    paplay -d vell_mic_sink "$scratch/speech.wav"
+    xdotool keyup ctrl+alt+space
+    sleep 2  # the upload, the transcript and its paste
+  done
+  mkdir -p "$XDG_DATA_HOME/Vell" && touch "$XDG_DATA_HOME/Vell/debug-enabled"
+  VELL_INFO_FILE="$scratch/info.json" "$vell" \
+    "vell://debug/fill?pid=$form_pid&transcript=Ada%20Lovelace,%20ada@example.com&out=$scratch/fill.json" >>"$scratch/vell.log" 2>&1
+  for ((i = 0; i < 100; i++)); do [[ -s "$scratch/fill.json" ]] && break; sleep 0.1; done
+  echo "$(($(grep -c 'POST /api/v1/dictate -> 200' "$scratch/service.log") - before)) dictations," \
+    "$(jq '[.applied[]? | select(.result == "applied")] | length' "$scratch/fill.json" 2>/dev/null || echo 0) fields filled" >&2
+  exec 7>&-
+  wait "$form_pid" 2>/dev/null || true
+  cp "$scratch/fill.json" "$scratch/fill.last.json" 2>/dev/null || true
+  rm -f "$scratch/fill.json"
 }
 
 # The process and its descendants, one pid a line.
@@ -98,7 +136,7 @@ quiet_window() {
     'BEGIN {printf "%.1f %.1f %.3f %.3f\n", s / w, a / w, t / 1e9 / w * 100, m / 1e9 / w * 100}'
 }
 
-own=() all=() own_private=() all_private=() wakeups_per_s=() thread_wakeups_per_s=() cpu_share=()
+used_all=() used_own=() own=() all=() own_private=() all_private=() wakeups_per_s=() thread_wakeups_per_s=() cpu_share=()
 watch_wakeups_per_s=() watch_cpu_share=() main_cpu_share=() watch_main_cpu_share=()
 for ((run = 0; run < runs; run++)); do
   rm -rf "$XDG_DATA_HOME/Vell" "$XDG_CACHE_HOME/Vell"
@@ -125,6 +163,11 @@ for ((run = 0; run < runs; run++)); do
   wakeups_per_s+=("$main") thread_wakeups_per_s+=("$threads") cpu_share+=("$cpu") main_cpu_share+=("$main_cpu")
   echo "run $run: times each thread ran since the start:" >&2
   for t in /proc/"$vell_pid"/task/*; do echo "  $(cat "$t/comm") $(awk '{print $3}' "$t/schedstat")"; done >&2
+  use
+  sleep "$idle"
+  total=0
+  for p in $(tree "$vell_pid"); do total=$((total + $(pss_kib "$p"))); done
+  used_all+=("$total") used_own+=("$(pss_kib "$vell_pid")")
   kill "$vell_pid"; wait "$vell_pid" 2>/dev/null || true; vell_pid=""
 done
 
@@ -136,6 +179,8 @@ bench() {
 }
 bench idle.pss.all MiB '<=120' 1024 "${all[@]}"
 bench idle.pss.program MiB '<=40' 1024 "${own[@]}"
+bench idle.pss.all.after_use MiB '<=120' 1024 "${used_all[@]}"
+bench idle.pss.program.after_use MiB '<=40' 1024 "${used_own[@]}"
 bench idle.uss.all MiB - 1024 "${all_private[@]}"
 bench idle.uss.program MiB - 1024 "${own_private[@]}"
 bench idle.wakeups.main_loop /s '<=0' 1 "${wakeups_per_s[@]}"
