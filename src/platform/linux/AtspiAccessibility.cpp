@@ -413,7 +413,11 @@ public:
         std::vector<std::shared_ptr<Element>> list;
         if (auto* snapshot = target_.freshSnapshot())
             if (auto paths = snapshot->childrenOf(e.path)) {
-                for (auto& path : *paths) list.push_back(child(e, e.busName, path));
+                for (auto& path : *paths) {
+                    auto* item = snapshot->find(path);
+                    list.push_back(child(e, e.busName, std::move(path)));
+                    if (item) list.back()->role = item->role;  // known now: no second look-up
+                }
                 return list;
             }
         auto reply = call(e, accessibleInterface, "GetChildren", nullptr, "(a(so))");
