@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Program.h"
+#include "platform/linux/LinuxPlatform.h"
 #include "platform/linux/X11DisplayLoss.h"
 
 namespace vell::app {
@@ -29,6 +30,7 @@ Application::~Application() = default;
 int Application::run(int argc, char** argv) {
     // The command line travels to the running instance as it was typed: links
     // arrive as the raw bytes of each argument, never reparsed as files.
+    platform::LinuxPlatform::prepareProcess();
     GtkApplication* gtk = gtk_application_new(applicationId, G_APPLICATION_HANDLES_COMMAND_LINE);
     Instance instance{this, &program_, gtk};
 

@@ -453,7 +453,9 @@ void DictationController::refreshSetup() {
     setup.micDevice = services_.recorder.deviceName();
     setup.accessibility = services_.desktop.accessibilityTrusted();
     const bool signedIn = setup.signedIn;
-    setup_.set(std::move(setup));
+    // The setup watch measures every few seconds; an unchanged record must not
+    // wake the panel and the tray item for nothing.
+    if (setup != setup_.get()) setup_.set(std::move(setup));
     // A sign-in inside the panel's web application counts too.
     if (!signedIn && !pageAsked_) noticeSignInAtPage(weak_from_this(), services_.session).detach();
 }

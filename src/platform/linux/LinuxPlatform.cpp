@@ -83,4 +83,13 @@ std::filesystem::path LinuxPlatform::ownExecutable() {
     return path.empty() ? std::filesystem::path("vell") : path;
 }
 
+void LinuxPlatform::prepareProcess() {
+    // The panel draws plain widgets and one small page, without a GPU: GTK need
+    // not probe GLX, and the page's frames can come over shared memory rather
+    // than DMA-BUF. Each keeps a set of graphics buffers and mappings out of the
+    // program (about 3 MiB each).
+    g_setenv("GDK_GL", "disable", FALSE);
+    g_setenv("WEBKIT_DISABLE_DMABUF_RENDERER", "1", FALSE);
+}
+
 }  // namespace vell::platform

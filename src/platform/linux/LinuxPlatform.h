@@ -64,6 +64,10 @@ public:
     // The path of this process's executable.
     static std::filesystem::path ownExecutable();
 
+    // Process-wide choices the toolkits read once, at their start: call before
+    // GTK opens the display. Variables the person has set are left alone.
+    static void prepareProcess();
+
     const Options options;
     GlibMainLoop loop;
     CurlHttpClient http;

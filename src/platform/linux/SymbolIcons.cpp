@@ -2,6 +2,7 @@
 
 #include <gtk/gtk.h>
 
+#include <map>
 #include <system_error>
 
 #include "platform/Folders.h"
@@ -34,8 +35,18 @@ std::string symbolIconName(std::string_view name) {
     if (!symbol) return {};
     const std::string themeIcon(symbol->themeIcon), ownIcon(symbol->ownIcon);
     if (GtkIconTheme* theme = iconTheme()) {
-        if (gtk_icon_theme_has_icon(theme, themeIcon.c_str())) return themeIcon;
-        return gtk_icon_theme_has_icon(theme, ownIcon.c_str()) ? ownIcon : std::string();
+        // Each lookup in the theme may stat every icon folder; the answers
+        // only change with the theme, which says so.
+        static std::map<std::string, std::string, std::less<>> answers;
+        static const bool forgetOnChange =
+            g_signal_connect(theme, "changed", G_CALLBACK(+[](GtkIconTheme*, gpointer) { answers.clear(); }), nullptr);
+        (void)forgetOnChange;
+        if (auto known = answers.find(name); known != answers.end()) return known->second;
+        std::string found = gtk_icon_theme_has_icon(theme, themeIcon.c_str()) ? themeIcon
+                            : gtk_icon_theme_has_icon(theme, ownIcon.c_str()) ? ownIcon
+                                                                              : std::string();
+        answers.emplace(name, found);
+        return found;
     }
     // Without a display only the program's own files can be checked.
     std::error_code error;
