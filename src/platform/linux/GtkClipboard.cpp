@@ -29,15 +29,17 @@ std::string atomName(GdkAtom atom) {
 }
 
 // No other client's requests are handled while this lives; everything the
-// server sent us before is in our queue once it is made.
+// server sent us before is in our queue once it is made. Nests: an event
+// handled meanwhile may change the clipboard too.
 struct ServerHeld {
+    static inline int depth = 0;
     Display* display = gdk_x11_display_get_xdisplay(gdk_display_get_default());
     ServerHeld() {
-        XGrabServer(display);
+        if (depth++ == 0) XGrabServer(display);
         XSync(display, False);
     }
     ~ServerHeld() {
-        XUngrabServer(display);
+        if (--depth == 0) XUngrabServer(display);
         XFlush(display);
     }
     ServerHeld(const ServerHeld&) = delete;
