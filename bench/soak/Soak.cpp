@@ -320,7 +320,7 @@ InsertResults soakInserts(int count, double copies) {
     // that none of the large contents we may be serving is counted.
     auto settled = [&] {
         scene.offerElsewhere({{"UTF8_STRING", "settled"}});
-        scene.loop.runFor(0.2);
+        scene.loop.runFor(1.0);
         return Holdings::now();
     };
 
