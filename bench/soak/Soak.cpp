@@ -317,10 +317,11 @@ InsertResults soakInserts(int count, double copies) {
     std::uniform_real_distribution<double> moment(0.0, 0.6);
 
     // Counted with a small copy of another program's on the clipboard, so
-    // that none of the large contents we may be serving is counted.
+    // that none of the large contents we may be serving is counted, and once
+    // the latest read's time limit has passed, which holds what it read.
     auto settled = [&] {
         scene.offerElsewhere({{"UTF8_STRING", "settled"}});
-        scene.loop.runFor(1.0);
+        scene.loop.runFor(platform::GtkClipboard::captureBudget + 0.5);
         return Holdings::now();
     };
 
