@@ -318,10 +318,11 @@ InsertResults soakInserts(int count, double copies) {
 
     // Counted with a small copy of another program's on the clipboard, so
     // that none of the large contents we may be serving is counted, and once
-    // the latest read's time limit has passed, which holds what it read.
+    // transfers in increments a reader left unfinished have been given up
+    // (GTK holds their copy of the contents for 30 idle seconds).
     auto settled = [&] {
         scene.offerElsewhere({{"UTF8_STRING", "settled"}});
-        scene.loop.runFor(platform::GtkClipboard::captureBudget + 0.5);
+        scene.loop.runFor(31);
         return Holdings::now();
     };
 
