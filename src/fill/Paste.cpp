@@ -56,31 +56,34 @@ Task<> Paste::insert(std::string text) {
     const std::weak_ptr<State> weakState = state_;
 
     Clipboard::Snapshot snapshot;
-    for (int attempt = 0; attempt < captureAttempts; ++attempt) {
+    std::optional<std::uint64_t> placed;
+    for (int attempt = 0; !placed && attempt < captureAttempts; ++attempt) {
         const std::uint64_t before = clipboard.changeCount();
+        bool held = false;
         {
             // While an earlier insert's text is still on the clipboard, the person's
             // own contents are in that insert's snapshot, not on the clipboard.
             const auto state = weakState.lock();
             if (!state) co_return;
-            if (state->pending && state->pending->changeCount == before) {
-                snapshot = state->pending->snapshot;
-                break;
-            }
+            held = state->pending && state->pending->changeCount == before;
+            if (held) snapshot = state->pending->snapshot;
         }
-        snapshot = co_await clipboard.capture();
-        if (weakState.expired()) co_return;
-        // Contents that changed while they were read may be half old, half new.
-        if (clipboard.changeCount() == before) break;
+        if (!held) {
+            snapshot = co_await clipboard.capture();
+            if (weakState.expired()) co_return;
+        }
+        // A program holds the clipboard but would not say what: taking it over
+        // would lose the person's contents for good, so the text is not typed.
+        // It stays in the history, from where it can be inserted again.
+        // FIXME: the person is not told; the history entry still reads as pasted.
+        if (!snapshot.readable) co_return;
+        // Contents that changed while (or since) they were read may be half old,
+        // half new, and a copy that lands before our text must not be replaced
+        // by it: read again. The last read stands.
+        const bool last = attempt + 1 == captureAttempts;
+        placed = clipboard.setText(text, last ? std::nullopt : std::optional(before));
     }
-
-    // A program holds the clipboard but would not say what: taking it over
-    // would lose the person's contents for good, so the text is not typed.
-    // It stays in the history, from where it can be inserted again.
-    // FIXME: the person is not told; the history entry still reads as pasted.
-    if (!snapshot.readable) co_return;
-
-    const std::uint64_t ours = clipboard.setText(text);
+    const std::uint64_t ours = *placed;
     weakState.lock()->pending = State::Pending{ours, snapshot};
 
     if (keyboard.sendPaste()) {
@@ -104,9 +107,9 @@ Task<> Paste::insert(std::string text) {
     if (!state) co_return;
     if (state->pending && state->pending->changeCount == ours) state->pending.reset();
     // Anything put on the clipboard since (a copy elsewhere, a later insert)
-    // is newer than the snapshot and wins.
-    if (clipboard.changeCount() != ours) co_return;
-    clipboard.restore(snapshot);
+    // is newer than the snapshot and wins, even when its notice is still on
+    // the way to us.
+    clipboard.restore(snapshot, ours);
 }
 
 }  // namespace vell::fill

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,10 +32,15 @@ public:
     virtual Task<Snapshot> capture() = 0;
     // Empties the clipboard and puts `utf8` on it as plain text. Returns the
     // change count after the change.
-    virtual std::uint64_t setText(const std::string& utf8) = 0;
+    // With `expected`, the change is made only if the change count would still
+    // be `expected` once every change already made (by anyone, noticed here or
+    // not yet) is counted, decided at the moment of the change: a copy in
+    // another program that lands first always wins. Returns nothing then.
+    virtual std::optional<std::uint64_t> setText(const std::string& utf8,
+                                                 std::optional<std::uint64_t> expected = std::nullopt) = 0;
     // Empties the clipboard and puts the snapshot back (an empty snapshot
-    // leaves the clipboard empty).
-    virtual void restore(const Snapshot& snapshot) = 0;
+    // leaves the clipboard empty); `expected` as for setText(). Returns whether it did.
+    virtual bool restore(const Snapshot& snapshot, std::optional<std::uint64_t> expected = std::nullopt) = 0;
     // Grows on every change of the clipboard's contents, ours or anyone's.
     virtual std::uint64_t changeCount() = 0;
     // Called on the main loop whenever another program fetched data we put on

@@ -30,14 +30,18 @@ public:
         if (captureLoop_) co_await sleep(*captureLoop_, captureSeconds_);
         co_return contents_;
     }
-    std::uint64_t setText(const std::string& utf8) override {
+    std::optional<std::uint64_t> setText(const std::string& utf8,
+                                         std::optional<std::uint64_t> expected = std::nullopt) override {
+        if (expected && *expected != changeCount_) return std::nullopt;
         texts.push_back(utf8);
         put(Snapshot{{{{plainText, utf8}}}}, true);
         return changeCount_;
     }
-    void restore(const Snapshot& snapshot) override {
+    bool restore(const Snapshot& snapshot, std::optional<std::uint64_t> expected = std::nullopt) override {
+        if (expected && *expected != changeCount_) return false;
         ++restores_;
         put(snapshot, true);
+        return true;
     }
     std::uint64_t changeCount() override { return changeCount_; }
     void setOnServed(std::function<void(std::uint64_t)> onServed) override { onServed_ = std::move(onServed); }

@@ -28,6 +28,24 @@ std::string atomName(GdkAtom atom) {
     return name ? std::string(name) : std::string();
 }
 
+// No other client's requests are handled while this lives; everything the
+// server sent us before is in our queue once it is made. Nests: an event
+// handled meanwhile may change the clipboard too.
+struct ServerHeld {
+    static inline int depth = 0;
+    Display* display = gdk_x11_display_get_xdisplay(gdk_display_get_default());
+    ServerHeld() {
+        if (depth++ == 0) XGrabServer(display);
+        XSync(display, False);
+    }
+    ~ServerHeld() {
+        if (--depth == 0) XUngrabServer(display);
+        XFlush(display);
+    }
+    ServerHeld(const ServerHeld&) = delete;
+    ServerHeld& operator=(const ServerHeld&) = delete;
+};
+
 template <typename T>
 Resolver<T>* hold(const Resolver<T>& resolver) {
     return new Resolver<T>(resolver);
@@ -190,7 +208,7 @@ Task<GtkClipboard::Answers> GtkClipboard::readAll(std::vector<std::string> targe
     });
 }
 
-std::uint64_t GtkClipboard::setText(const std::string& utf8) {
+std::optional<std::uint64_t> GtkClipboard::setText(const std::string& utf8, std::optional<std::uint64_t> expected) {
     auto contents = std::make_unique<Served>();
     GtkTargetList* list = gtk_target_list_new(nullptr, 0);
     gtk_target_list_add_text_targets(list, 0);
@@ -200,10 +218,10 @@ std::uint64_t GtkClipboard::setText(const std::string& utf8) {
     gtk_target_table_free(entries, count);
     gtk_target_list_unref(list);
     contents->text = utf8;
-    return take(std::move(contents));
+    return take(std::move(contents), expected);
 }
 
-void GtkClipboard::restore(const Snapshot& snapshot) {
+bool GtkClipboard::restore(const Snapshot& snapshot, std::optional<std::uint64_t> expected) {
     auto contents = std::make_unique<Served>();
     for (const auto& item : snapshot.items)
         for (const auto& [type, bytes] : item) {
@@ -213,11 +231,26 @@ void GtkClipboard::restore(const Snapshot& snapshot) {
             contents->targets.push_back(type);
             contents->answers.push_back({answered != answerTypes_.end() ? answered->second : type, bytes});
         }
-    take(std::move(contents));
+    return take(std::move(contents), expected).has_value();
 }
 
-std::uint64_t GtkClipboard::take(std::unique_ptr<Served> contents) {
+std::optional<std::uint64_t> GtkClipboard::take(std::unique_ptr<Served> contents,
+                                                std::optional<std::uint64_t> expected) {
     Core& core = *core_;
+    std::optional<ServerHeld> held;
+    if (expected) {
+        // What we know of the clipboard may lag behind the server: a copy made
+        // elsewhere a moment ago is only a notice on its way to us. With the
+        // server held, every change already made has been sent to us; taking
+        // those notices in brings the count up to date, and no new change can
+        // come before ours.
+        held.emplace();
+        while (GdkEvent* event = gdk_display_get_event(gdk_display_get_default())) {
+            gtk_main_do_event(event);
+            gdk_event_free(event);
+        }
+        if (core.changeCount != *expected) return std::nullopt;
+    }
     const std::uint64_t next = core.changeCount + 1;
     contents->core = core_;
     contents->changeCount = next;

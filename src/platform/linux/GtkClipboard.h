@@ -33,10 +33,13 @@ public:
 
     // One item holding every target the owner offers, meta targets left out.
     Task<Snapshot> capture() override;
-    std::uint64_t setText(const std::string& utf8) override;
+    // With `expected`, the X server is held for the moment of the check and
+    // the change, so no other program's change can fall between them.
+    std::optional<std::uint64_t> setText(const std::string& utf8,
+                                         std::optional<std::uint64_t> expected = std::nullopt) override;
     // Every type of every item becomes one target; the first item that has a
     // type wins it.
-    void restore(const Snapshot& snapshot) override;
+    bool restore(const Snapshot& snapshot, std::optional<std::uint64_t> expected = std::nullopt) override;
     std::uint64_t changeCount() override;
     void setOnServed(std::function<void(std::uint64_t)> onServed) override;
 
@@ -51,7 +54,7 @@ private:
     using Answers = std::vector<std::optional<Answer>>;
     Task<std::optional<std::vector<std::string>>> offeredTargets(double seconds);
     Task<Answers> readAll(std::vector<std::string> targets, double seconds);
-    std::uint64_t take(std::unique_ptr<Served> contents);
+    std::optional<std::uint64_t> take(std::unique_ptr<Served> contents, std::optional<std::uint64_t> expected);
 
     MainLoop& loop_;
     std::shared_ptr<Core> core_;

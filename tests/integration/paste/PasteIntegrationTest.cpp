@@ -119,6 +119,22 @@ TEST(PasteWithoutTargetTest, CopyInAnotherProgramDuringThePasteWins) {
     expectOnTheClipboard(scene, newer);
 }
 
+// A copy elsewhere that has reached the X server but not yet us still wins
+// over our text and over a restore.
+TEST(PasteWithoutTargetTest, CopyNotYetNoticedWins) {
+    PasteScene scene;
+    const PasteScene::Targets newer = {{"UTF8_STRING", "copied meanwhile"}, {"text/html", html}};
+    scene.offerElsewhere({{"UTF8_STRING", plain}});
+    const auto before = scene.clipboard.changeCount();
+    scene.offerElsewhere(newer, 0, 0, false);
+    EXPECT_FALSE(scene.clipboard.setText(text, before));
+    expectOnTheClipboard(scene, newer);
+    const auto ours = scene.clipboard.setText(text);
+    scene.offerElsewhere(newer, 0, 0, false);
+    EXPECT_FALSE(scene.clipboard.restore({{{{"UTF8_STRING", plain}}}}, ours));
+    expectOnTheClipboard(scene, newer);
+}
+
 TEST(PasteOnEmptyClipboardTest, EmptyClipboardIsEmptyAgainAfterwards) {
     PasteScene scene;
     scene.clipboard.restore({});  // whatever an earlier test left on it

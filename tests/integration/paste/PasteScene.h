@@ -48,8 +48,9 @@ public:
 
     // Another program takes the clipboard offering these targets.
     // With `busy` or `imageDelay` (seconds), the program is busy at the first
-    // request and answers image/* targets that late, side by side.
-    void offerElsewhere(const Targets& targets, double busy = 0, double imageDelay = 0) {
+    // request and answers image/* targets that late, side by side. Without
+    // `noticed`, our loop does not run meanwhile: the X server has the change, we have not seen it.
+    void offerElsewhere(const Targets& targets, double busy = 0, double imageDelay = 0, bool noticed = true) {
         const auto dir = fresh("owner");
         std::vector<std::string> argv{VELL_PASTE_CLIPBOARD_TOOL, "own", (dir / "ready").string()};
         if (busy > 0 || imageDelay > 0)
@@ -62,7 +63,9 @@ public:
         }
         owner_.reset();
         owner_ = std::make_unique<ChildProcess>(argv);
-        waitFor([&] { return std::filesystem::exists(dir / "ready"); }, "the clipboard owner to start");
+        const auto ready = [&] { return std::filesystem::exists(dir / "ready"); };
+        while (!noticed && !ready()) g_usleep(10000);
+        waitFor(ready, "the clipboard owner to start");
     }
     // The other program takes the clipboard again (after our restore owns it).
     void offerAgain() {
